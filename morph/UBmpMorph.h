@@ -1,0 +1,61 @@
+#pragma once
+// Pixel accessor over one 32-bit raster and the triangle warp with cross-dissolve.
+#include <cstdint>
+#include <vector>
+
+#include "framework/Graphics.h"
+
+namespace qv {
+
+// Mesh and pixel arithmetic is 32-bit two's complement that wraps on overflow, with
+// division truncating toward zero. C++ leaves signed overflow undefined, so these do the
+// wrapping explicitly; every caller of the warp gets the same result on any input.
+inline int32_t WrapAdd(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+inline int32_t WrapSub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
+inline int32_t WrapMul(int32_t a, int32_t b) { return int32_t(uint32_t(a) * uint32_t(b)); }
+// Truncating division; the one quotient that does not fit (INT32_MIN / -1) wraps to
+// INT32_MIN instead of trapping. b must not be 0.
+inline int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapSub(0, a) : a / b; }
+
+// Packed colour: red in bits 0-7, green 8-15, blue 16-23, the pixel's fourth byte 24-31.
+// Each colour field becomes (S * (256 - p) + E * p) shr 8; the fourth byte of the result
+// is 0. For a position outside 0 .. 256 each field keeps its low 8 bits.
+uint32_t BlendColors(uint32_t S, uint32_t E, int32_t p);
+
+class TBmpMorph {
+public:
+    TBmpMorph() = default;
+    explicit TBmpMorph(TBitmap& G) { Attach(G); }
+    TBmpMorph(const TBmpMorph&) = delete;
+    TBmpMorph& operator=(const TBmpMorph&) = delete;
+
+    // Makes G 32-bit (before any address is taken) and takes the address of every row.
+    // G must keep its size and format while attached.
+    void Attach(TBitmap& G);
+
+    TBitmap* Graphic() const { return FGraphic; }
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+
+    // 0 outside the raster.
+    uint32_t GetPixel(int32_t X, int32_t Y) const;
+    // Dropped outside the raster.
+    void PutPixel(int32_t X, int32_t Y, uint32_t C);
+
+    // Fills the destination triangle (X1, Y1) (X2, Y2) (X3, Y3) of this raster row by row;
+    // every pixel blends a sample of Start taken in triangle S and a sample of End taken in
+    // triangle E at position p. Vertex k of the destination matches vertex k of S and E.
+    void MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3,
+                       const TBmpMorph& Start, const TBmpMorph& End,
+                       int32_t S1x, int32_t S1y, int32_t S2x, int32_t S2y, int32_t S3x, int32_t S3y,
+                       int32_t E1x, int32_t E1y, int32_t E2x, int32_t E2y, int32_t E3x, int32_t E3y,
+                       int32_t p);
+
+private:
+    TBitmap* FGraphic = nullptr;
+    std::vector<uint8_t*> FRows;
+    int32_t FWidth = 0;
+    int32_t FHeight = 0;
+};
+
+}  // namespace qv
