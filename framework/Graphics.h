@@ -227,6 +227,7 @@ public:
 private:
     void Reallocate(int32_t width, int32_t height, TPixelFormat pf);
     void FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol);
+    void ConvertTo(TPixelFormat pf);
 
     int32_t FWidth = 0;
     int32_t FHeight = 0;

@@ -1,0 +1,90 @@
+#include "framework/Picture.h"
+
+#include "framework/Exceptions.h"
+#include "framework/System.h"
+
+namespace qv {
+
+namespace {
+
+std::string NormaliseExtension(const std::string& extension) {
+    std::string ext = LowerCase(extension);
+    if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
+    return ext;
+}
+
+std::vector<TFileFormat> FrameworkRows() {
+    // The platform lists icons and metafiles too; they have no reader here.
+    return {{"bmp", "Bitmaps", &TBitmap::Class},
+            {"ico", "Icônes", nullptr},
+            {"wmf", "Métafichiers", nullptr},
+            {"emf", "Métafichiers améliorés", nullptr}};
+}
+
+// Function-local so that readers registering themselves during static initialisation find
+// the list already built.
+std::vector<TFileFormat>& FormatList() {
+    static std::vector<TFileFormat> list = FrameworkRows();
+    return list;
+}
+
+}  // namespace
+
+void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
+                                  const TBitmapClass& graphicClass) {
+    FormatList().push_back({NormaliseExtension(extension), description, &graphicClass});
+}
+
+void TPicture::UnregisterGraphicClass(const TBitmapClass& graphicClass) {
+    auto& list = FormatList();
+    std::erase_if(list, [&](const TFileFormat& f) { return f.Class != nullptr && f.Class->InheritsFrom(graphicClass); });
+}
+
+const TFileFormat* TPicture::FindFormat(const std::string& extension) {
+    const std::string ext = NormaliseExtension(extension);
+    const auto& list = FormatList();
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (it->Extension == ext) return &*it;
+    return nullptr;
+}
+
+const std::vector<TFileFormat>& TPicture::Formats() { return FormatList(); }
+
+std::unique_ptr<TBitmap> TPicture::LoadFromFile(const std::string& fileName) {
+    const std::string ext = NormaliseExtension(ExtractFileExt(fileName));
+    const TFileFormat* format = FindFormat(ext);
+    if (format == nullptr) throw EInvalidGraphic(Format("Extension de fichier image inconnue (.%s)", ext.c_str()));
+    if (format->Class == nullptr || format->Class->Create == nullptr)
+        throw EInvalidGraphic(Format("%s (.%s): this picture format is not supported on this platform",
+                                     format->Description.c_str(), ext.c_str()));
+    std::unique_ptr<TBitmap> picture = format->Class->Create();
+    picture->LoadImageFile(fileName);
+    return picture;
+}
+
+std::vector<TFilterEntry> TPicture::GraphicFilterEntries() {
+    const auto& list = FormatList();
+    std::vector<TFilterEntry> entries;
+    std::string all;
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        const std::string pattern = "*." + it->Extension;
+        if (!all.empty()) all += ';';
+        all += pattern;
+        entries.push_back({it->Description + " (" + pattern + ")", pattern});
+    }
+    entries.insert(entries.begin(), TFilterEntry{"Tous (" + all + ")", all});
+    return entries;
+}
+
+std::string TPicture::GraphicFilter() {
+    std::string filter;
+    for (const TFilterEntry& e : GraphicFilterEntries()) {
+        if (!filter.empty()) filter += '|';
+        filter += e.Title + '|' + e.Pattern;
+    }
+    return filter;
+}
+
+void TPicture::ResetToFrameworkDefaults() { FormatList() = FrameworkRows(); }
+
+}  // namespace qv
