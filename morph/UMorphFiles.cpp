@@ -1,0 +1,196 @@
+// TMorphGrid's file operations: loading the two pictures, and the grid (project) file.
+#include <cstring>
+#include <vector>
+
+#include "framework/Exceptions.h"
+#include "framework/Stream.h"
+#include "framework/System.h"
+#include "imageio/GenericGraphic.h"
+#include "morph/UMorph.h"
+#include "util/USaveObject.h"
+
+namespace qv {
+
+namespace {
+
+// ---- picture loading -------------------------------------------------------------
+
+void LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
+    (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
+
+    // A project moved together with its pictures finds them by bare name in the current
+    // folder; the stored name keeps the path as given.
+    std::string name = fileName;
+    if (!FileExists(name)) {
+        const std::string bare = ExtractFileName(name);
+        if (bare.empty() || !FileExists(bare)) return;
+        name = bare;
+    }
+
+    // Loaded completely before anything of the grid changes: a reader failure (or an
+    // unknown type, or an empty picture) leaves pictures, size and meshes as they were.
+    TGenericGraphic g;
+    g.LoadImageFile(name);
+
+    TBmp& picture = grid.Bmp(isStart);
+    TBmp& other = grid.Bmp(!isStart);
+    picture.SetWidth(g.Width());
+    picture.SetHeight(g.Height());
+    picture.Canvas().Draw(0, 0, g);
+    grid.SetPictureSize(Point(picture.Width(), picture.Height()));
+
+    if (other.Width() != grid.PictureWidth || other.Height() != grid.PictureHeight) {
+        // Stretch the other picture through g. g is made 32-bit first: stretching into an
+        // indexed g would map the other picture onto the new picture's palette. The new
+        // picture itself is already in place and its colours do not change.
+        g.SetPixelFormat(pf32bit);
+        g.SetWidth(grid.PictureWidth);
+        g.SetHeight(grid.PictureHeight);
+        SetStretchBltMode(g.Canvas().Handle(), COLORONCOLOR);
+        g.Canvas().CopyRect(Rect(0, 0, grid.PictureWidth, grid.PictureHeight), other.Canvas(),
+                            Rect(0, 0, other.Width(), other.Height()));
+        other.SetWidth(grid.PictureWidth);
+        other.SetHeight(grid.PictureHeight);
+        other.Canvas().Draw(0, 0, g);
+    }
+    grid.ResetGrid();
+}
+
+// ---- grid file layout ------------------------------------------------------------
+
+constexpr int32_t kMaxNameLength = 8192;  // the name buffer of the stream-string routines
+constexpr int32_t kMinCount = 2;
+constexpr int32_t kMaxCount = 100;
+constexpr int32_t kStoredPoints = 100;  // columns and rows stored, whatever the counts
+constexpr int64_t kRecordSize = 16;
+constexpr int64_t kPointBlockSize = int64_t(kStoredPoints) * kStoredPoints * kRecordSize;
+
+void PutInt32(uint8_t* p, int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    p[0] = uint8_t(u);
+    p[1] = uint8_t(u >> 8);
+    p[2] = uint8_t(u >> 16);
+    p[3] = uint8_t(u >> 24);
+}
+
+int32_t GetInt32(const uint8_t* p) {
+    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+                                (uint32_t(p[3]) << 24));
+}
+
+// Everything a grid file holds, read and checked before the grid is touched.
+struct TGridFileContents {
+    std::string StartName;
+    std::string EndName;
+    int32_t Cols = 0;
+    int32_t Rows = 0;
+    std::vector<uint8_t> Points;  // kPointBlockSize bytes, file order
+};
+
+class TGridFileReader {
+public:
+    explicit TGridFileReader(const std::string& fileName)
+        : FFileName(fileName), FStream(fileName, fmOpenRead | fmShareDenyNone) {}
+
+    TGridFileContents Read() {
+        TGridFileContents c;
+        c.StartName = ReadName("start");
+        c.EndName = ReadName("end");
+        c.Cols = ReadCount("column");
+        c.Rows = ReadCount("row");
+        c.Points.resize(kPointBlockSize);
+        const int64_t got = FStream.Read(c.Points.data(), kPointBlockSize);
+        if (got != kPointBlockSize)
+            Fail(Format("the file ends inside the point block (%lld of %lld bytes)", static_cast<long long>(got),
+                        static_cast<long long>(kPointBlockSize)));
+        return c;
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string& problem) const {
+        throw EReadError("Damaged grid file " + FFileName + ": " + problem);
+    }
+
+    int32_t ReadInt32(const char* what) {
+        uint8_t b[4];
+        if (FStream.Read(b, 4) != 4) Fail(std::string("the file ends before the ") + what);
+        return GetInt32(b);
+    }
+
+    std::string ReadName(const char* which) {
+        const std::string what = std::string(which) + " picture name";
+        const int32_t n = ReadInt32((what + " length").c_str());
+        if (n < 0 || n > kMaxNameLength) Fail(Format("%s length %d is outside 0..%d", what.c_str(), n, kMaxNameLength));
+        // The field is handed to the stream-string reader in one piece, so the name is
+        // decoded exactly as that routine stores it (zero bytes dropped).
+        std::vector<uint8_t> field(4 + size_t(n));
+        PutInt32(field.data(), n);
+        if (FStream.Read(field.data() + 4, n) != n) Fail("the file ends inside the " + what);
+        TMemoryStream s(std::move(field));
+        std::string name;
+        ReadStreamString(s, name);
+        return name;
+    }
+
+    int32_t ReadCount(const char* which) {
+        const std::string what = std::string(which) + " count";
+        const int32_t v = ReadInt32(what.c_str());
+        if (v < kMinCount || v > kMaxCount) Fail(Format("%s %d is outside %d..%d", what.c_str(), v, kMinCount, kMaxCount));
+        return v;
+    }
+
+    std::string FFileName;
+    TFileStream FStream;
+};
+
+}  // namespace
+
+void TMorphGrid::LoadStartPicture(const std::string& fileName) { LoadPicture(*this, true, fileName); }
+
+void TMorphGrid::LoadEndPicture(const std::string& fileName) { LoadPicture(*this, false, fileName); }
+
+void TMorphGrid::LoadGridFile(const std::string& fileName) {
+    if (!FileExists(fileName)) return;
+    // A damaged file is refused whole, before anything changes.
+    TGridFileContents c = TGridFileReader(fileName).Read();
+
+    StartFileName = c.StartName;
+    EndFileName = c.EndName;
+    LoadStartPicture(StartFileName);
+    LoadEndPicture(EndFileName);
+
+    Cols = c.Cols;
+    Rows = c.Rows;
+    const uint8_t* p = c.Points.data();
+    for (int32_t j = 0; j < kStoredPoints; ++j) {
+        for (int32_t i = 0; i < kStoredPoints; ++i, p += kRecordSize) {
+            StartMesh[i][j] = Point(GetInt32(p), GetInt32(p + 4));
+            EndMesh[i][j] = Point(GetInt32(p + 8), GetInt32(p + 12));
+        }
+    }
+}
+
+void TMorphGrid::SaveGridFile(const std::string& fileName) {
+    std::vector<uint8_t> counts(8);
+    PutInt32(counts.data(), Cols);
+    PutInt32(counts.data() + 4, Rows);
+    std::vector<uint8_t> points(kPointBlockSize);
+    uint8_t* p = points.data();
+    for (int32_t j = 0; j < kStoredPoints; ++j) {
+        for (int32_t i = 0; i < kStoredPoints; ++i, p += kRecordSize) {
+            PutInt32(p, StartMesh[i][j].X);
+            PutInt32(p + 4, StartMesh[i][j].Y);
+            PutInt32(p + 8, EndMesh[i][j].X);
+            PutInt32(p + 12, EndMesh[i][j].Y);
+        }
+    }
+    // The old file is replaced only by a complete new one.
+    WriteFileReplacing(fileName, [&](TStream& s) {
+        WriteStreamString(s, StartFileName);
+        WriteStreamString(s, EndFileName);
+        s.WriteBuffer(counts.data(), int64_t(counts.size()));
+        s.WriteBuffer(points.data(), int64_t(points.size()));
+    });
+}
+
+}  // namespace qv
