@@ -1,0 +1,27 @@
+#include "imageio/ReaderClasses.h"
+
+#include <iterator>
+
+namespace qv {
+
+namespace {
+
+struct TClassRow {
+    std::string_view Name;
+    const TBitmapClass* Class;
+};
+
+// Each reader class adds its own line here (and the include of its header), once.
+const TClassRow ClassRows[] = {
+    {"TBitmap", &TBitmap::Class},
+};
+
+}  // namespace
+
+const TBitmapClass* FindReaderClass(std::string_view className) {
+    for (const TClassRow& row : ClassRows)
+        if (row.Name == className) return row.Class;
+    return nullptr;
+}
+
+}  // namespace qv
