@@ -462,7 +462,7 @@ void TBitmap::SaveImageStream(TStream& stream) {
         throw EInvalidGraphicOperation(
             Format("Cannot save an empty bitmap (%d x %d pixels)", Width(), Height()));
     const TSaveLayout layout = SaveLayoutOf(*this);
-    if (StorageBits() != (layout.Bits == 16 ? 16 : layout.Bits))
+    if (StorageBits() != layout.Bits)
         throw EInvalidGraphicOperation(
             Format("Cannot save a bitmap of pixel format %s", PixelFormatName(PixelFormat())));
 
