@@ -2,6 +2,9 @@
 
 #include <iterator>
 
+#include "imageio/GenericGraphic.h"
+#include "imageio/JPEGImage.h"
+
 namespace qv {
 
 namespace {
@@ -14,6 +17,8 @@ struct TClassRow {
 // Each reader class adds its own line here (and the include of its header), once.
 const TClassRow ClassRows[] = {
     {"TBitmap", &TBitmap::Class},
+    {"TJPEGImage", &TJPEGImage::Class},
+    {"TRLEGraphic", &TRLEGraphic::Class},
 };
 
 }  // namespace
