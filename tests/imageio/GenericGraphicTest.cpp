@@ -1,0 +1,244 @@
+// TGenericGraphic: the extension table, loading and saving by extension, and the refusals
+// that keep pictures and files intact.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "GenericTestUtil.h"
+#include "JPEGTestUtil.h"
+#include "framework/Exceptions.h"
+#include "framework/Stream.h"
+#include "framework/System.h"
+#include "imageio/GenericGraphic.h"
+#include "imageio/JPEGImage.h"
+#include "imageio/ReaderClasses.h"
+
+namespace qv {
+namespace {
+
+using testing::CopyFile;
+using testing::DataPath;
+using testing::ReadAll;
+using testing::TempFolder;
+
+std::string Message(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+// A raster with a recognisable state, to see that failures leave it alone.
+void MakeMarked(TBitmap& bmp) {
+    bmp.SetPixelFormat(pf32bit);
+    bmp.SetSize(6, 3);
+    bmp.SetPixelColor(1, 2, RGBColor(1, 2, 3));
+}
+
+void ExpectMarked(const TBitmap& bmp) {
+    EXPECT_EQ(bmp.Width(), 6);
+    EXPECT_EQ(bmp.Height(), 3);
+    EXPECT_EQ(bmp.PixelFormat(), pf32bit);
+    EXPECT_EQ(bmp.PixelColor(1, 2), RGBColor(1, 2, 3));
+}
+
+TEST(GenericGraphicTable, KeyIsLowerCasedTextAfterTheLastDotOfTheBareName) {
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("PHOTO.TGA"), "tga");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("photo.tga"), "tga");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("/home/u/archive.backup.Bmp"), "bmp");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("/home/u.v2/noextension"), "");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("dir.jpg/readme"), "");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey("trailing."), "");
+    EXPECT_EQ(TGenericGraphic::ExtensionKey(""), "");
+}
+
+TEST(GenericGraphicTable, ThirtyRowsWithTheirClasses) {
+    std::set<std::string> seen;
+    for (const auto& row : TGenericGraphic::Rows) {
+        EXPECT_TRUE(seen.insert(row.Extension).second) << "duplicate " << row.Extension;
+        EXPECT_EQ(LowerCase(row.Extension), row.Extension);
+    }
+    EXPECT_EQ(seen.size(), 30u);
+    EXPECT_STREQ(TGenericGraphic::Rows[0].Extension, "jpg");
+    EXPECT_STREQ(TGenericGraphic::Rows[29].Extension, "bmp");
+    EXPECT_EQ(seen.count("jpeg"), 0u);
+
+    EXPECT_EQ(TGenericGraphic::FindClass("a.jpg"), &TJPEGImage::Class);
+    EXPECT_EQ(TGenericGraphic::FindClass("A.JPG"), &TJPEGImage::Class);
+    EXPECT_EQ(TGenericGraphic::FindClass("a.jpeg"), nullptr);
+    EXPECT_EQ(TGenericGraphic::FindClass("a.rle"), &TRLEGraphic::Class);
+    EXPECT_EQ(TGenericGraphic::FindClass("a.dib"), &TBitmap::Class);
+    EXPECT_EQ(TGenericGraphic::FindClass("x/archive.backup.bmp"), &TBitmap::Class);
+    EXPECT_EQ(TGenericGraphic::FindClass("a.xyz"), nullptr);
+    EXPECT_EQ(TGenericGraphic::FindClass("bmp"), nullptr);
+    // Every row resolves through the class catalogue, or not at all while its reader is
+    // not part of the program.
+    EXPECT_EQ(TGenericGraphic::FindClass("p.tga"), FindReaderClass("TTargaGraphic"));
+    EXPECT_EQ(TGenericGraphic::FindClass("p.pcc"), FindReaderClass("TPCXGraphic"));
+}
+
+TEST(GenericGraphicTable, TiffPcxAndPhotoCdClassesWriteNothing) {
+    const TBitmapClass tiff{"TTIFFGraphic", &TBitmap::Class, nullptr};
+    const TBitmapClass derived{"TMyTIFF", &tiff, nullptr};
+    const TBitmapClass pcd{"TPCDGraphic", &TBitmap::Class, nullptr};
+    EXPECT_FALSE(TGenericGraphic::ClassWrites(tiff));
+    EXPECT_FALSE(TGenericGraphic::ClassWrites(derived));
+    EXPECT_FALSE(TGenericGraphic::ClassWrites(pcd));
+    EXPECT_TRUE(TGenericGraphic::ClassWrites(TBitmap::Class));
+    EXPECT_TRUE(TGenericGraphic::ClassWrites(TJPEGImage::Class));
+    EXPECT_TRUE(TGenericGraphic::ClassWrites(TRLEGraphic::Class));
+}
+
+TEST(GenericGraphicLoad, BitmapsByLastExtensionInAnyCase) {
+    TempFolder dir;
+    for (const std::string name : {"archive.backup.bmp", "PHOTO.BMP", "pic.rle", "pic.dib"}) {
+        CopyFile(DataPath("generic/rgb24.bmp"), dir / name);
+        TGenericGraphic g;
+        g.LoadImageFile(dir / name);
+        EXPECT_EQ(testing::MaxChannelDifference(g, testing::ReadPpm(DataPath("generic/rgb24.ppm"))), 0) << name;
+    }
+    TGenericGraphic g;
+    g.LoadImageFile(DataPath("generic/pal.bmp"));
+    EXPECT_EQ(testing::MaxChannelDifference(g, testing::ReadPpm(DataPath("generic/pal.ppm"))), 0);
+}
+
+TEST(GenericGraphicLoad, JpegThroughTheJpegClass) {
+    TGenericGraphic g;
+    g.LoadImageFile(DataPath("jpeg/colour444.jpg"));
+    EXPECT_EQ(g.PixelFormat(), pf24bit);
+    EXPECT_LE(testing::MaxChannelDifference(g, testing::ReadPpm(DataPath("jpeg/colour444.ppm"))), 2);
+}
+
+TEST(GenericGraphicLoad, TargaInEitherCase) {
+    if (FindReaderClass("TTargaGraphic") == nullptr) GTEST_SKIP() << "no Targa reader in this build";
+    TempFolder dir;
+    for (const std::string name : {"PHOTO.TGA", "photo.tga"}) {
+        CopyFile(DataPath("generic/photo.tga"), dir / name);
+        TGenericGraphic g;
+        g.LoadImageFile(dir / name);
+        EXPECT_EQ(testing::MaxChannelDifference(g, testing::ReadPpm(DataPath("generic/photo.ppm"))), 0) << name;
+    }
+}
+
+TEST(GenericGraphicLoad, UnknownExtensionRaisesAndChangesNothing) {
+    TempFolder dir;
+    CopyFile(DataPath("jpeg/colour444.jpg"), dir / "photo.jpeg");
+    CopyFile(DataPath("generic/rgb24.bmp"), dir / "noextension");
+    TGenericGraphic g;
+    MakeMarked(g);
+    EXPECT_EQ(Message([&] { g.LoadImageFile(dir / "photo.jpeg"); }), "Unknown picture file type: .jpeg");
+    ExpectMarked(g);
+    EXPECT_EQ(Message([&] { g.LoadImageFile(dir / "noextension"); }),
+              "Unknown picture file type: noextension has no extension");
+    ExpectMarked(g);
+}
+
+TEST(GenericGraphicLoad, MissingFileFailsToOpenWhateverTheExtension) {
+    TempFolder dir;
+    TGenericGraphic g;
+    MakeMarked(g);
+    EXPECT_THROW(g.LoadImageFile(dir / "absent.bmp"), EFOpenError);
+    EXPECT_THROW(g.LoadImageFile(dir / "absent.xyz"), EFOpenError);
+    ExpectMarked(g);
+}
+
+TEST(GenericGraphicLoad, ReaderFailureAndEmptyPictureChangeNothing) {
+    TempFolder dir;
+    auto jpg = ReadAll(DataPath("jpeg/colour420.jpg"));
+    jpg.resize(jpg.size() / 2);
+    testing::WriteBytes(dir / "cut.jpg", jpg);
+    TGenericGraphic g;
+    MakeMarked(g);
+    EXPECT_THROW(g.LoadImageFile(dir / "cut.jpg"), EInvalidGraphic);
+    ExpectMarked(g);
+
+    // A bitmap header announcing 0 x 0 pixels: refused, by the bitmap reader or as
+    // "No picture in file".
+    std::vector<uint8_t> bmp = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                                0,   0,   0,  0, 0, 0, 0, 0, 1, 0, 24, 0};
+    bmp.resize(58, 0);
+    testing::WriteBytes(dir / "empty.bmp", bmp);
+    std::string msg = Message([&] { g.LoadImageFile(dir / "empty.bmp"); });
+    EXPECT_NE(msg, "(no exception)");
+    ExpectMarked(g);
+}
+
+TEST(GenericGraphicSave, FormatFollowsTheExtension) {
+    TempFolder dir;
+    TGenericGraphic g;
+    testing::FillSmooth(g, 20, 10);
+
+    g.SaveImageFile(dir / "out.bmp");
+    g.SaveImageFile(dir / "out.RLE");
+    g.SaveImageFile(dir / "out.jpg");
+    for (const char* name : {"out.bmp", "out.RLE"}) {
+        auto bytes = ReadAll(dir / name);
+        ASSERT_GT(bytes.size(), 54u) << name;
+        EXPECT_EQ(bytes[0], 'B');
+        EXPECT_EQ(bytes[1], 'M');
+        TGenericGraphic back;
+        back.LoadImageFile(dir / name);
+        EXPECT_EQ(testing::MaxChannelDifference(g, back), 0) << name;
+    }
+    auto jpg = ReadAll(dir / "out.jpg");
+    ASSERT_GT(jpg.size(), 2u);
+    EXPECT_EQ(jpg[0], 0xFF);
+    EXPECT_EQ(jpg[1], 0xD8);
+    // Only the finished files are left, no temporaries.
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.RLE", "out.bmp", "out.jpg"}));
+}
+
+TEST(GenericGraphicSave, ReadOnlyFormatsGetAWindowsBitmapAndTargaItsOwnFormat) {
+    TempFolder dir;
+    TGenericGraphic g;
+    testing::FillSmooth(g, 8, 4);
+    if (FindReaderClass("TGIFGraphic") != nullptr) {
+        g.SaveImageFile(dir / "x.gif");
+        auto bytes = ReadAll(dir / "x.gif");
+        ASSERT_GT(bytes.size(), 2u);
+        EXPECT_EQ(bytes[0], 'B');
+        EXPECT_EQ(bytes[1], 'M');
+    }
+    if (FindReaderClass("TTargaGraphic") != nullptr) {
+        g.SaveImageFile(dir / "x.tga");
+        TGenericGraphic back;
+        back.LoadImageFile(dir / "x.tga");
+        EXPECT_EQ(testing::MaxChannelDifference(g, back), 0);
+    }
+    if (FindReaderClass("TGIFGraphic") == nullptr && FindReaderClass("TTargaGraphic") == nullptr)
+        GTEST_SKIP() << "neither the GIF nor the Targa reader is in this build";
+}
+
+TEST(GenericGraphicSave, RefusedSavesLeaveNoFileAndKeepTheOldOne) {
+    TempFolder dir;
+    TGenericGraphic g;
+    testing::FillSmooth(g, 8, 4);
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (const std::string name : {"x.xyz", "x.pcx", "x.tif", "x.tiff", "x.pcd", "x.pcc", "x.scr", "noext"}) {
+        std::string msg = Message([&] { g.SaveImageFile(dir / name); });
+        EXPECT_NE(msg, "(no exception)") << name;
+        EXPECT_FALSE(FileExists(dir / name)) << name;
+
+        testing::WriteBytes(dir / ("kept-" + name), old);
+        EXPECT_THROW(g.SaveImageFile(dir / ("kept-" + name)), Exception) << name;
+        EXPECT_EQ(ReadAll(dir / ("kept-" + name)), old) << name;
+    }
+    EXPECT_EQ(Message([&] { g.SaveImageFile(dir / "x.xyz"); }), "Unknown picture file type: .xyz");
+    EXPECT_EQ(Message([&] { g.SaveImageFile(dir / "x.pcx"); }),
+              FindReaderClass("TPCXGraphic") ? "Cannot save pictures as .pcx files" : "Unknown picture file type: .pcx");
+}
+
+TEST(GenericGraphicSave, WriterFailureKeepsTheOldFile) {
+    TempFolder dir;
+    const std::vector<uint8_t> old = {1, 2, 3, 4};
+    testing::WriteBytes(dir / "keep.jpg", old);
+    TGenericGraphic empty;  // the JPEG writer refuses an empty picture
+    EXPECT_THROW(empty.SaveImageFile(dir / "keep.jpg"), Exception);
+    EXPECT_EQ(ReadAll(dir / "keep.jpg"), old);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"keep.jpg"});
+}
+
+}  // namespace
+}  // namespace qv
