@@ -1,0 +1,137 @@
+#include "cli/Cli.h"
+
+#include <charconv>
+#include <exception>
+#include <new>
+#include <ostream>
+
+namespace qv {
+
+namespace {
+
+constexpr std::string_view kTool = "quorvalin-cli";
+
+// A new command: its Run function in its own file, declared in Cli.h (or a header of
+// its own included here), and one row in this table.
+const std::vector<TCliCommand> kCommands = {
+    {"convert", "Load a picture and save it in the format of another extension",
+     "Usage: quorvalin-cli convert IN OUT\n"
+     "\n"
+     "Loads the picture IN with the reader its extension chooses and saves it as OUT in\n"
+     "the format of OUT's extension (bmp, dib, rle: Windows bitmap; jpg: JPEG; tga: Targa;\n"
+     "the extensions that are only read get a Windows bitmap).\n",
+     RunConvert},
+    {"info", "Show a picture's reader class, size, pixel format and palette",
+     "Usage: quorvalin-cli info FILE\n"
+     "\n"
+     "Loads FILE like the editor does and prints the reader class, the width and height\n"
+     "in pixels, the pixel format and the number of palette entries, one per line.\n",
+     RunInfo},
+    {"render", "Render a project's in-between picture at a position",
+     "Usage: quorvalin-cli render PROJECT.grid --position P OUT\n"
+     "\n"
+     "Opens the project like the editor's \"Open project\" (the project's folder becomes\n"
+     "the current folder, so pictures moved along with it are found by their names),\n"
+     "renders the in-between picture at position P (0 = start picture, 256 = end\n"
+     "picture) on white, and saves it as OUT in the format of OUT's extension.\n"
+     "Relative paths are taken from the folder the tool was started in.\n",
+     RunRender},
+};
+
+void PrintToolHelp(std::ostream& s) {
+    s << "Usage: " << kTool << " COMMAND [ARGUMENTS]\n\n"
+      << "The batch tool of the Quorvalin morphing editor.\n\nCommands:\n";
+    for (const TCliCommand& c : kCommands) {
+        std::string name(c.Name);
+        name.resize(std::max<size_t>(name.size(), 10), ' ');
+        s << "  " << name << c.Summary << "\n";
+    }
+    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command.\n"
+      << "Exit status: 0 on success, 1 on failure (the message goes to standard error),\n"
+      << "2 on a usage error.\n";
+}
+
+bool IsHelp(const std::string& a) { return a == "--help" || a == "-h"; }
+
+}  // namespace
+
+const std::vector<TCliCommand>& CliCommands() { return kCommands; }
+
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string_view>& valueOptions) {
+    TParsedArgs r;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            r.Positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t eq = a.find('=');
+        const std::string name = a.substr(0, eq);
+        bool known = false;
+        for (std::string_view v : valueOptions) known = known || v == name;
+        if (!known) throw EUsageError("unknown option " + name);
+        if (eq != std::string::npos) {
+            r.Options.emplace_back(name, a.substr(eq + 1));
+        } else {
+            if (i + 1 >= args.size()) throw EUsageError("option " + name + " needs a value");
+            r.Options.emplace_back(name, args[++i]);
+        }
+    }
+    return r;
+}
+
+int32_t ParseIntArg(const std::string& text, int32_t min, int32_t max, std::string_view what) {
+    int32_t v = 0;
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || p != end || v < min || v > max)
+        throw EUsageError(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                          std::to_string(max) + ", not '" + text + "'");
+    return v;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        PrintToolHelp(err);
+        return ExitUsage;
+    }
+    if (IsHelp(args[0]) || args[0] == "help") {
+        PrintToolHelp(out);
+        return ExitSuccess;
+    }
+    const TCliCommand* command = nullptr;
+    for (const TCliCommand& c : kCommands)
+        if (c.Name == args[0]) command = &c;
+    if (command == nullptr) {
+        err << kTool << ": unknown command '" << args[0] << "'\nRun '" << kTool << " --help' for the commands.\n";
+        return ExitUsage;
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const std::string& a : rest) {
+        if (a == "--") break;
+        if (IsHelp(a)) {
+            out << command->Help;
+            return ExitSuccess;
+        }
+    }
+    try {
+        command->Run(rest, out);
+        return ExitSuccess;
+    } catch (const EUsageError& e) {
+        err << kTool << " " << command->Name << ": " << e.what() << "\n" << command->Help;
+        return ExitUsage;
+    } catch (const std::bad_alloc&) {
+        err << "Out of memory\n";
+    } catch (const std::exception& e) {
+        // The same text the editor would show in its message box.
+        err << e.what() << "\n";
+    }
+    return ExitFailure;
+}
+
+}  // namespace qv
