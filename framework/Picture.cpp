@@ -51,7 +51,8 @@ const TFileFormat* TPicture::FindFormat(const std::string& extension) {
 const std::vector<TFileFormat>& TPicture::Formats() { return FormatList(); }
 
 std::unique_ptr<TBitmap> TPicture::LoadFromFile(const std::string& fileName) {
-    const std::string ext = NormaliseExtension(ExtractFileExt(fileName));
+    std::string ext = ExtractFileExt(fileName);
+    if (!ext.empty()) ext.erase(0, 1);  // the message shows the extension as the name has it
     const TFileFormat* format = FindFormat(ext);
     if (format == nullptr) throw EInvalidGraphic(Format("Extension de fichier image inconnue (.%s)", ext.c_str()));
     if (format->Class == nullptr || format->Class->Create == nullptr)

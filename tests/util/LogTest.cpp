@@ -1,0 +1,69 @@
+// The log: file name beside the executable, removal at start, writing or removal at the end,
+// counter-guarded global.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "framework/System.h"
+#include "util/Log_.h"
+
+namespace qv {
+namespace {
+
+std::string LogName() { return ChangeFileExt(ExecutablePath(), ".txt"); }
+
+void Touch(const std::string& name, const std::string& text) {
+    std::ofstream(name, std::ios::binary) << text;
+}
+
+std::string ReadAll(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+TEST(Log, FileNameIsTheExecutableWithTxt) {
+    TLog log;
+    EXPECT_EQ(log.LogFileName, LogName());
+    EXPECT_EQ(ExtractFileName(log.LogFileName), "test_util.txt");
+    EXPECT_TRUE(log.LogLines.empty());
+}
+
+TEST(Log, ConstructionRemovesThePreviousRunsFile) {
+    Touch(LogName(), "old run\n");
+    ASSERT_TRUE(FileExists(LogName()));
+    TLog log;
+    EXPECT_FALSE(FileExists(LogName()));
+}
+
+TEST(Log, DestructionWritesLinesOrRemovesTheFile) {
+    {
+        TLog log;
+        log.LogLines = {"first", "second"};
+    }
+    EXPECT_EQ(ReadAll(LogName()), "first\nsecond\n");
+    {
+        TLog log;
+        Touch(LogName(), "written meanwhile");
+    }
+    EXPECT_FALSE(FileExists(LogName()));
+}
+
+TEST(Log, GlobalIsCreatedOnceAndFreedByTheLastFinalisation) {
+    ASSERT_NE(Log, nullptr);  // created before the tests started
+    TLog* const first = Log.get();
+    InitializeLog();
+    EXPECT_EQ(Log.get(), first);
+    FinalizeLog();
+    EXPECT_EQ(Log.get(), first);
+    // The unit's own finalisation at exit is the last one; undo it here and redo it.
+    FinalizeLog();
+    EXPECT_EQ(Log, nullptr);
+    InitializeLog();
+    EXPECT_NE(Log, nullptr);
+}
+
+}  // namespace
+}  // namespace qv
