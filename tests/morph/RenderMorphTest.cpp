@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+
+#include "morph/MorphReference.h"
+#include "morph/MorphTestSupport.h"
+#include "morph/UBmpMorph.h"
+#include "morph/UMorph.h"
+
+namespace qv {
+namespace {
+
+using testing::FillRandom;
+using testing::SetWord;
+using testing::Snapshot;
+using testing::Word;
+
+constexpr uint32_t kSentinel = 0x5A5A5A5Au;
+
+void FillWith(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
+    b.SetPixelFormat(pf32bit);
+    b.SetWidth(w);
+    b.SetHeight(h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
+}
+
+TEST(BmpMorphTest, PackedColourHasRedLowestAndTheFourthByteOnTop) {
+    TBitmap b;
+    FillWith(b, 2, 2, 0);
+    SetWord(b, 1, 0, 0x04030201u);  // bytes B=1, G=2, R=3, fourth=4
+    TBmpMorph a(b);
+    EXPECT_EQ(a.GetPixel(1, 0), 0x04010203u);
+    a.PutPixel(0, 1, 0x80112233u);
+    EXPECT_EQ(Word(b, 0, 1), 0x80332211u);
+    EXPECT_EQ(a.GetPixel(0, 1), 0x80112233u);
+
+    for (auto [x, y] : {std::pair{-1, 0}, {2, 0}, {0, -1}, {0, 2}, {INT32_MIN, INT32_MAX}}) {
+        EXPECT_EQ(a.GetPixel(x, y), 0u);
+        a.PutPixel(x, y, 0xFFFFFFFFu);
+    }
+    EXPECT_EQ(Snapshot(b), (std::vector<uint32_t>{0, 0x04030201u, 0x80332211u, 0}));
+}
+
+TEST(BmpMorphTest, BlendWeighsEachFieldAndDropsTheFourthByte) {
+    EXPECT_EQ(BlendColors(200, 100, 128), 150u);
+    EXPECT_EQ(BlendColors(0x000000u, 0xFFFFFFu, 255), 0xFEFEFEu);
+    EXPECT_EQ(BlendColors(0xFF123456u, 0x7F654321u, 0), 0x123456u);
+    EXPECT_EQ(BlendColors(0xFF123456u, 0x7F654321u, 256), 0x654321u);
+    // Fields never carry into each other.
+    EXPECT_EQ(BlendColors(0x00FF00FFu, 0x0000FF00u, 128), 0x007F7F7Fu);
+}
+
+// Runs one triangle through the engine on a fresh copy of the destination and returns the
+// pixels that changed.
+std::set<std::pair<int32_t, int32_t>> Written(int32_t w, int32_t h, int32_t X1, int32_t Y1, int32_t X2,
+                                              int32_t Y2, int32_t X3, int32_t Y3) {
+    TBitmap src, dst;
+    FillWith(src, w, h, 0x00FFFFFFu);
+    FillWith(dst, w, h, kSentinel);
+    TBmpMorph s(src), d(dst);
+    d.MorphTriangle(X1, Y1, X2, Y2, X3, Y3, s, s, X1, Y1, X2, Y2, X3, Y3, X1, Y1, X2, Y2, X3, Y3, 0);
+    std::set<std::pair<int32_t, int32_t>> out;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (Word(dst, x, y) != kSentinel) out.insert({x, y});
+    return out;
+}
+
+TEST(BmpMorphTest, FlatTriangleDrawsOnlyItsRowLeftEndIncluded) {
+    const auto got = Written(12, 10, 2, 5, 8, 5, 5, 5);
+    std::set<std::pair<int32_t, int32_t>> expected;
+    for (int32_t x = 2; x < 8; ++x) expected.insert({x, 5});
+    EXPECT_EQ(got, expected);
+}
+
+TEST(BmpMorphTest, RowWithoutWidthWritesOnePixel) {
+    // A vertical line: every row has its left end on its right end.
+    auto got = Written(12, 12, 5, 1, 5, 4, 5, 9);
+    std::set<std::pair<int32_t, int32_t>> expected;
+    for (int32_t y = 1; y <= 9; ++y) expected.insert({5, y});
+    EXPECT_EQ(got, expected);
+    // A single point.
+    got = Written(12, 12, 3, 3, 3, 3, 3, 3);
+    EXPECT_EQ(got, (std::set<std::pair<int32_t, int32_t>>{{3, 3}}));
+}
+
+std::unique_ptr<TMorphGrid> PatternGrid(int32_t w, int32_t h, int32_t cols, int32_t rows, uint32_t seed) {
+    auto g = std::make_unique<TMorphGrid>();
+    std::mt19937 rng(seed);
+    FillRandom(g->StartBmp, w, h, rng);
+    FillRandom(g->EndBmp, w, h, rng);
+    g->SetPictureSize({w, h});
+    g->SetGridSize({cols, rows});
+    return g;
+}
+
+TEST(RenderMorphTest, EndPositionsReproduceTheirPictures) {
+    auto g = PatternGrid(37, 23, 4, 3, 11);
+    for (int32_t p : {0, 256}) {
+        TBitmap dest;
+        FillWith(dest, 37, 23, kSentinel);
+        g->RenderMorph(dest, p);
+        const TBitmap& pic = p == 0 ? static_cast<TBitmap&>(g->StartBmp) : g->EndBmp;
+        for (int32_t y = 0; y < 23; ++y)
+            for (int32_t x = 0; x < 37; ++x)
+                ASSERT_EQ(Word(dest, x, y), Word(pic, x, y) & 0x00FFFFFFu) << p << " at " << x << "," << y;
+    }
+}
+
+TEST(RenderMorphTest, LastColumnOnTheWidthFillsToTheEdgeAndDropsTheRowBelow) {
+    auto g = PatternGrid(20, 10, 3, 3, 5);  // points at x 0, 10, 20 and y 0, 5, 10
+    ASSERT_EQ(g->StartMesh[2][2], (TPoint{20, 10}));
+    TBitmap dest;
+    FillWith(dest, 20, 10, kSentinel);
+    g->RenderMorph(dest, 100);
+    for (int32_t y = 0; y < 10; ++y)
+        for (int32_t x = 0; x < 20; ++x) ASSERT_NE(Word(dest, x, y), kSentinel) << x << "," << y;
+}
+
+TEST(RenderMorphTest, LastColumnOnePixelInsideIsWrittenOnlyOnCellTopRows) {
+    auto g = PatternGrid(256, 16, 4, 4, 9);  // x 0, 85, 170, 255; y 0, 5, 10, 15
+    ASSERT_EQ(g->StartMesh[3][0].X, 255);
+    ASSERT_EQ(g->StartMesh[0][3].Y, 15);
+    TBitmap dest;
+    FillWith(dest, 256, 16, kSentinel);
+    g->RenderMorph(dest, 0);
+    std::set<int32_t> rowsWithLastColumn;
+    for (int32_t y = 0; y < 16; ++y) {
+        if (Word(dest, 255, y) != kSentinel) rowsWithLastColumn.insert(y);
+        for (int32_t x = 0; x < 255; ++x) ASSERT_NE(Word(dest, x, y), kSentinel) << x << "," << y;
+    }
+    EXPECT_EQ(rowsWithLastColumn, (std::set<int32_t>{0, 5, 10}));
+}
+
+TEST(RenderMorphTest, SamplesOutsideThePictureReadBlack) {
+    auto g = std::make_unique<TMorphGrid>();
+    const uint32_t A = 0x11C08040u, B = 0x22306090u;  // pixel words, fourth bytes set
+    FillWith(g->StartBmp, 30, 30, A);
+    FillWith(g->EndBmp, 30, 30, B);
+    g->SetPictureSize({30, 30});
+    g->SetGridSize({3, 3});
+    g->StartMesh[1][1] = {-500, -500};  // start samples around the centre leave the picture
+
+    TBitmap dest;
+    FillWith(dest, 30, 30, kSentinel);
+    g->RenderMorph(dest, 128);
+    std::map<uint32_t, int> counts;
+    for (uint32_t w : Snapshot(dest)) ++counts[w];
+    const uint32_t inside = BlendColors(A, B, 128), outside = BlendColors(0, B, 128);
+    EXPECT_GT(counts[inside], 0);
+    EXPECT_GT(counts[outside], 0);
+    // Every written pixel is one of the two; pixels of no triangle keep the sentinel.
+    EXPECT_EQ(counts[inside] + counts[outside] + counts[kSentinel], 900);
+
+    // At the end position the start picture has no weight left.
+    g->RenderMorph(dest, 256);
+    for (uint32_t w : Snapshot(dest)) ASSERT_EQ(w, B & 0x00FFFFFFu);
+}
+
+// ---- Differential: the engine against the plain transcription ------------------------
+
+struct RandomCoords {
+    std::mt19937& rng;
+    int32_t Range(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
+};
+
+TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
+    std::mt19937 rng(20240607);
+    RandomCoords r{rng};
+    for (int iter = 0; iter < 4000; ++iter) {
+        const int kind = iter % 8;
+        const int32_t dw = r.Range(1, 48), dh = r.Range(1, 40);
+        TBitmap start, end, a, b;
+        FillRandom(start, r.Range(0, 3) == 0 ? 0 : r.Range(1, 40), r.Range(1, 40), rng);
+        FillRandom(end, r.Range(1, 40), r.Range(0, 3) == 0 ? 0 : r.Range(1, 40), rng);
+        FillRandom(a, dw, dh, rng);
+        b.Assign(a);
+
+        int32_t d[6], s[6], e[6];
+        auto fill = [&](int32_t* v, int32_t lo, int32_t hi) {
+            for (int k = 0; k < 6; ++k) v[k] = r.Range(lo, hi);
+        };
+        fill(d, -10, 55);
+        fill(s, -10, 50);
+        fill(e, -10, 50);
+        switch (kind) {
+            case 0: break;                                  // ordinary, partly outside
+            case 1: d[3] = d[1]; if (iter % 16 == 1) d[5] = d[1]; break;  // flat rows
+            case 2: d[2] = d[0] + r.Range(-1, 1); d[4] = d[0] + r.Range(-1, 1); break;  // one-pixel spans
+            case 3: fill(d, -200, 250); break;              // mostly outside
+            case 4: fill(s, -1000000000, 1000000000); fill(e, -30000, 30000); break;  // products wrap
+            case 5: fill(s, INT32_MIN, INT32_MAX); fill(e, INT32_MIN, INT32_MAX); break;
+            case 6: {  // long rows: wide, shallow, huge x within 32-bit products
+                for (int k = 0; k < 6; k += 2) d[k] = r.Range(-3000, 3000);
+                for (int k = 1; k < 6; k += 2) d[k] = r.Range(-3, 15);
+                break;
+            }
+            case 7: {  // tall, narrow, far above and below
+                for (int k = 1; k < 6; k += 2) d[k] = r.Range(-5000, 5000);
+                for (int k = 0; k < 6; k += 2) d[k] = r.Range(-5, 50);
+                fill(s, -40000, 40000);
+                break;
+            }
+        }
+        int32_t p;
+        switch (iter % 5) {
+            case 0: p = 0; break;
+            case 1: p = 256; break;
+            case 2: p = r.Range(0, 256); break;
+            case 3: p = 255; break;
+            default: p = iter % 50 == 4 ? r.Range(-100000, 100000) : 128; break;
+        }
+
+        TBmpMorph ps(start), pe(end), pd(a);
+        pd.MorphTriangle(d[0], d[1], d[2], d[3], d[4], d[5], ps, pe, s[0], s[1], s[2], s[3], s[4], s[5],
+                         e[0], e[1], e[2], e[3], e[4], e[5], p);
+        reference::Accessor rs(start), re(end), rd(b);
+        reference::MorphTriangle(rd, d[0], d[1], d[2], d[3], d[4], d[5], rs, re, s[0], s[1], s[2], s[3],
+                                 s[4], s[5], e[0], e[1], e[2], e[3], e[4], e[5], p);
+        ASSERT_EQ(Snapshot(a), Snapshot(b))
+            << "iteration " << iter << " kind " << kind << " p " << p << " dest " << d[0] << "," << d[1]
+            << " " << d[2] << "," << d[3] << " " << d[4] << "," << d[5];
+    }
+}
+
+TEST(RenderMorphDifferentialTest, WholeMeshesMatchTheTranscription) {
+    std::mt19937 rng(77);
+    RandomCoords r{rng};
+    for (int iter = 0; iter < 400; ++iter) {
+        const int32_t w = r.Range(1, 60), h = r.Range(1, 50);
+        auto g = PatternGrid(w, h, r.Range(2, 9), r.Range(2, 9), uint32_t(iter));
+        const int style = iter % 4;
+        for (int32_t i = 0; i < g->Cols; ++i)
+            for (int32_t j = 0; j < g->Rows; ++j)
+                for (TMesh* m : {&g->StartMesh, &g->EndMesh}) {
+                    TPoint& pt = (*m)[size_t(i)][size_t(j)];
+                    if (style == 1) {  // jittered: small folds
+                        pt.X += r.Range(-8, 8);
+                        pt.Y += r.Range(-8, 8);
+                    } else if (style == 2) {  // crossed and folded anywhere near the picture
+                        pt = {r.Range(-20, w + 20), r.Range(-20, h + 20)};
+                    } else if (style == 3 && m == &g->StartMesh) {  // dragged far outside
+                        pt = {r.Range(-20000, 20000), r.Range(-20000, 20000)};
+                    }
+                }
+        // Start points dragged far away are rendered close to the end, where the in-between
+        // mesh stays near the picture (the transcription visits every row and column).
+        const int32_t p = style == 3 ? r.Range(255, 256)
+                                     : (iter % 3 == 0 ? r.Range(0, 256) : (iter % 3 == 1 ? 255 : 1));
+        TBitmap a, b;
+        FillRandom(a, w + r.Range(-5, 5) + 5, h + r.Range(-5, 5) + 5, rng);
+        b.Assign(a);
+        g->RenderMorph(a, p);
+        reference::RenderMorph(*g, b, p);
+        ASSERT_EQ(Snapshot(a), Snapshot(b)) << "iteration " << iter << " style " << style << " p " << p;
+    }
+}
+
+}  // namespace
+}  // namespace qv
