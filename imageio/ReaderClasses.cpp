@@ -4,6 +4,10 @@
 
 #include "imageio/GenericGraphic.h"
 #include "imageio/JPEGImage.h"
+#include "imageio/TargaGraphic.h"
+#include "imageio/TIFFGraphic.h"
+#include "imageio/PCXGraphic.h"
+#include "imageio/GIFGraphic.h"
 
 namespace qv {
 
@@ -19,6 +23,10 @@ const TClassRow ClassRows[] = {
     {"TBitmap", &TBitmap::Class},
     {"TJPEGImage", &TJPEGImage::Class},
     {"TRLEGraphic", &TRLEGraphic::Class},
+    {"TTargaGraphic", &TTargaGraphic::Class},
+    {"TTIFFGraphic", &TTIFFGraphic::Class},
+    {"TPCXGraphic", &TPCXGraphic::Class},
+    {"TGIFGraphic", &TGIFGraphic::Class},
 };
 
 }  // namespace
