@@ -1,0 +1,31 @@
+#pragma once
+// The about box FrmAbout: program name, version and credits, closed with OK.
+#include <QDialog>
+#include <QPixmap>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+namespace qv {
+
+// The program's icon: two outlines, one turning into the other. Also the windows' icon.
+QPixmap ProgramIconPixmap(int size);
+
+class TFrmAbout : public QDialog {
+public:
+    explicit TFrmAbout(QWidget* parent = nullptr);
+
+    QFrame* Panel1 = nullptr;
+    QLabel* ProgramIcon = nullptr;
+    QLabel* ProductName = nullptr;
+    QLabel* Version = nullptr;
+    QLabel* Comments = nullptr;
+    QLabel* Copyright = nullptr;
+    QPushButton* OKButton = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+}  // namespace qv

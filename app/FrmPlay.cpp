@@ -1,0 +1,194 @@
+#include "app/FrmPlay.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QSlider>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "app/ErrorGuard.h"
+#include "app/PicturePane.h"
+#include "app/QtOwn.h"
+#include "framework/System.h"
+#include "morph/UMorph.h"
+
+namespace qv {
+
+namespace {
+// Panel1 as designed: 373 wide inside the 381-wide window; the slider and the duration
+// controls keep their distances to the panel's right edge when the window is resized.
+constexpr int kDesignPanelWidth = 373;
+constexpr int kPanelHeight = 48;
+constexpr int kTbposLeft = 48, kTbposTop = 16, kTbposDesignWidth = 241;
+constexpr int kDurationLeft = 304;
+}  // namespace
+
+int PlayPosition(uint32_t elapsedMs, int durationMs)
+{
+    if (durationMs <= 0)
+        return 255;
+    const uint64_t p = uint64_t(elapsedMs) * 255u / uint64_t(durationMs);
+    return p > 255 ? 255 : int(p);
+}
+
+TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
+                                           FDialogs(dialogs)
+{
+    setObjectName("FPreview");
+    setWindowTitle("Preview");
+
+    auto* layout = Own<QVBoxLayout>(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Image1 = Own<TPicturePane>(this);
+    Image1->setObjectName("Image1");
+    Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    Image1->setMinimumSize(0, 0);
+    layout->addWidget(Image1, 1);
+
+    Panel1 = Own<QFrame>(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setFixedHeight(kPanelHeight);
+    Panel1->setMinimumWidth(0);
+    layout->addWidget(Panel1);
+
+    SpeedButton1 = Own<QToolButton>(Panel1);
+    SpeedButton1->setObjectName("SpeedButton1");
+    SpeedButton1->setArrowType(Qt::RightArrow);  // the play glyph: a right-pointing triangle
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setToolTip("Play");
+    SpeedButton1->setGeometry(16, 14, 23, 22);
+
+    Label2 = Own<QLabel>("Morph position", Panel1);
+    Label2->setObjectName("Label2");
+    Label2->move(56, 0);
+
+    Tbpos = Own<QSlider>(Qt::Horizontal, Panel1);
+    Tbpos->setObjectName("Tbpos");
+    Tbpos->setRange(0, 255);
+    Tbpos->setTickInterval(8);
+    Tbpos->setTickPosition(QSlider::TicksBelow);
+    Tbpos->setSingleStep(1);
+    Tbpos->setPageStep(2);
+    Tbpos->setValue(128);
+
+    Label1 = Own<QLabel>("Duration (ms)", Panel1);
+    Label1->setObjectName("Label1");
+
+    SeDuration = Own<QSpinBox>(Panel1);
+    SeDuration->setObjectName("SeDuration");
+    SeDuration->setRange(10, 10000);
+    SeDuration->setValue(3000);
+
+    Panel1->installEventFilter(this);
+    resize(381, 369);
+    move(429, 322);
+    PlacePanelControls();
+
+    QObject::connect(Tbpos, &QSlider::valueChanged, this,
+                     [this](int) { Guarded(FDialogs, [this] { TbposChange(); }); });
+    QObject::connect(SpeedButton1, &QToolButton::clicked, this,
+                     [this] { Guarded(FDialogs, [this] { SpeedButton1Click(); }); });
+}
+
+TFPreview::~TFPreview() = default;
+
+void TFPreview::PlacePanelControls()
+{
+    const int w = Panel1->width();
+    const int rightGap = kDesignPanelWidth - (kTbposLeft + kTbposDesignWidth);
+    // The slider is 45 high in the design; only the part inside the 48-high panel shows, so
+    // it is made exactly that high here and the ticks stay visible.
+    Tbpos->setGeometry(kTbposLeft, kTbposTop, std::max(0, w - kTbposLeft - rightGap),
+                       kPanelHeight - kTbposTop);
+    const int durationX = w - (kDesignPanelWidth - kDurationLeft);
+    Label1->move(durationX, 0);
+    SeDuration->setGeometry(durationX, 16, 57, 22);
+}
+
+bool TFPreview::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Panel1 && event->type() == QEvent::Resize)
+        PlacePanelControls();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFPreview::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    SizeChanged();
+}
+
+void TFPreview::SizeChanged()
+{
+    if (layout())
+        layout()->setGeometry(rect());
+    if (size() == FFormSize)
+        return;
+    FFormSize = size();
+    Guarded(FDialogs, [this] { FormResize(); });
+}
+
+void TFPreview::FitPictureArea(int width, int height)
+{
+    SizeChanged();  // Image1 must reflect the window's present size before we compare
+    QSize target = size();
+    if (Image1->width() != width)
+        target.setWidth(width + (size().width() - Image1->width()));
+    if (Image1->height() != height)
+        target.setHeight(height + (size().height() - Image1->height()));
+    if (target == size())
+        return;
+    resize(target);
+    // A hidden window gets no resize event until it is shown again; a shown one may get
+    // it later from the window system. Either way the picture follows now.
+    SizeChanged();
+}
+
+void TFPreview::FormResize()
+{
+    TBitmap& picture = Image1->Picture();
+    picture.SetPixelFormat(pf32bit);
+    picture.SetWidth(Image1->width());
+    picture.SetHeight(Image1->height());
+    picture.Canvas().Brush.Color = clWhite;
+    picture.Canvas().Brush.Style = bsSolid;
+    picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
+}
+
+void TFPreview::TbposChange()
+{
+    if (!FGrid)
+        return;
+    FGrid->RenderMorph(Image1->Picture(), Tbpos->value());
+    Image1->repaint();
+}
+
+void TFPreview::SpeedButton1Click()
+{
+    const uint32_t start = GetTickCount();
+    int frames = 0;
+    uint32_t elapsed = 0;
+    do {
+        elapsed = GetTickCount() - start;  // unsigned: right across a wrap of the counter
+        const int position = PlayPosition(elapsed, SeDuration->value());
+        if (FGrid)
+            FGrid->RenderMorph(Image1->Picture(), position);
+        Image1->repaint();
+        ++frames;
+        FLastPlayFrames = frames;
+        FLastPlayPosition = position;
+        // Menus, the slider, even a second playback may run in here; all of them are
+        // guarded handlers of their own.
+        QCoreApplication::processEvents();
+    } while (elapsed < uint32_t(SeDuration->value()));
+}
+
+}  // namespace qv

@@ -1,0 +1,60 @@
+#pragma once
+// The image control: shows its picture (a TBitmap) 1:1 from the top-left corner, never
+// stretched, and repaints whenever the picture reports a change. Mouse presses, moves and
+// releases go to the owner's handlers with the button, the shift state and pane coordinates.
+// The pane that got a press keeps the mouse until every button is up (Qt's implicit grab),
+// so a drag that leaves the pane keeps reporting, with coordinates below 0 or beyond the
+// picture.
+#include <QImage>
+#include <QWidget>
+#include <functional>
+
+#include "framework/Graphics.h"
+#include "morph/UMorph.h"
+
+namespace qv {
+
+// Qt's view of a mouse event in the framework's terms. In a release the released button is
+// no longer among the held ones, as the grid's mouse operations expect.
+TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+TMouseButton MouseButtonOf(Qt::MouseButton button);
+
+// A copy of a rectangle of the picture in a form Qt can paint: opaque RGB32. Pixels outside
+// the picture are left out (the result is clipped to the picture).
+QImage ToQImage(const TBitmap& picture, const QRect& area);
+inline QImage ToQImage(const TBitmap& picture)
+{
+    return ToQImage(picture, QRect(0, 0, picture.Width(), picture.Height()));
+}
+
+class TPicturePane : public QWidget {
+public:
+    using TMouseHandler = std::function<void(TMouseButton, TShiftState, int, int)>;
+    using TMoveHandler = std::function<void(TShiftState, int, int)>;
+
+    explicit TPicturePane(QWidget* parent = nullptr);
+    ~TPicturePane() override;
+
+    // The control's picture bitmap ("Picture.Bitmap").
+    TBitmap& Picture() { return FPicture; }
+    const TBitmap& Picture() const { return FPicture; }
+
+    // Sets the control's size (the picture's size is set separately, as on the platform).
+    void SetControlSize(int width, int height);
+
+    TMouseHandler OnMouseDown;
+    TMoveHandler OnMouseMove;
+    TMouseHandler OnMouseUp;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    TBitmap FPicture;
+};
+
+}  // namespace qv

@@ -1,0 +1,271 @@
+// The project, picture and video commands, driven through the dialog seam.
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <fstream>
+
+#include "EditorFixture.h"
+#include "framework/Stream.h"
+
+namespace qv::test {
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
+           uint32_t(b.at(at + 3)) << 24;
+}
+
+}  // namespace
+
+TEST_F(EditorTest, SaveProjectRightAfterStartWritesTheEmptyThreeByThreeGrid)
+{
+    const std::string path = PathOf("new.grid");
+    Dialogs.Answers.push_back(path);
+    Main().Saveproject1->trigger();
+    ASSERT_EQ(Dialogs.Asked, std::vector<std::string>{"SaveDialog1"});
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    const std::vector<uint8_t> bytes = ReadAll(path);
+    ASSERT_EQ(bytes.size(), 16u + 160000u);
+    EXPECT_EQ(U32(bytes, 0), 0u);   // start picture name: empty
+    EXPECT_EQ(U32(bytes, 4), 0u);   // end picture name: empty
+    EXPECT_EQ(U32(bytes, 8), 3u);   // columns
+    EXPECT_EQ(U32(bytes, 12), 3u);  // rows
+    // Choosing the file moved the program into its folder; the dialog remembers the name.
+    EXPECT_EQ(std::filesystem::canonical(GetCurrentDir()), std::filesystem::canonical(Dir));
+    EXPECT_EQ(Main().SaveDialog1.FileName, path);
+}
+
+TEST_F(EditorTest, CancelledDialogsChangeNothing)
+{
+    const TMesh start = Grid().StartMesh;
+    const std::string cwd = GetCurrentDir();
+    for (QAction* a : {Main().Openproject1, Main().Saveproject1, Main().Openstartpicture1, Main().Openendpicture1,
+                       Main().Saveasavi1, Main().Savecurentmorphpicture1}) {
+        Dialogs.Answers.push_back(std::nullopt);
+        a->trigger();
+    }
+    EXPECT_EQ(Dialogs.Asked, (std::vector<std::string>{"OpenDialog1", "SaveDialog1", "OpenPictureDialog1",
+                                                        "OpenPictureDialog1", "SaveDialog2", "SavePictureDialog1"}));
+    EXPECT_EQ(Grid().StartMesh, start);
+    EXPECT_TRUE(Grid().StartBmp.Empty());
+    EXPECT_EQ(Preview().Tbpos->value(), 128);
+    EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+    EXPECT_EQ(GetCurrentDir(), cwd);
+    EXPECT_TRUE(std::filesystem::is_empty(Dir));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(EditorTest, OpenProjectWithMissingPicturesKeepsPicturesAndLoadsMeshes)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    OpenEnd(MakePicture("b.bmp", 40, 30, 2));
+    TBitmap startBefore;
+    startBefore.Assign(Grid().StartBmp);
+
+    // A 5 x 4 project whose pictures are gone.
+    {
+        TMorphGrid other;
+        other.SetPictureSize(Point(40, 30));
+        other.SetGridSize(Point(5, 4));
+        other.StartMesh[2][2] = Point(7, 9);
+        other.EndMesh[2][2] = Point(30, 25);
+        other.StartFileName = PathOf("gone_start.bmp");
+        other.EndFileName = PathOf("gone_end.bmp");
+        other.SaveGridFile(PathOf("moved.grid"));
+    }
+    Dialogs.Answers.push_back(PathOf("moved.grid"));
+    Main().Openproject1->trigger();
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Grid().Cols, 5);
+    EXPECT_EQ(Grid().Rows, 4);
+    EXPECT_EQ(Grid().StartMesh[2][2], Point(7, 9));
+    EXPECT_EQ(Grid().EndMesh[2][2], Point(30, 25));
+    EXPECT_EQ(DifferentPixels(startBefore, Grid().StartBmp), 0);
+    EXPECT_EQ(Grid().PictureWidth, 40);
+    // The spin edits keep their former values.
+    EXPECT_EQ(Main().SeGridWidth->value(), 3);
+    EXPECT_EQ(Main().SeGridHeight->value(), 3);
+    // The panes show the loaded mesh.
+    EXPECT_EQ(Main().Image1->Picture().PixelColor(7 - 2, 9), clLime);
+    EXPECT_EQ(Main().Image2->Picture().PixelColor(30 - 2, 25), clLime);
+}
+
+TEST_F(EditorTest, OpenProjectFindsPicturesBesideItByBareName)
+{
+    // Saved elsewhere with full paths, then moved with its pictures into another folder.
+    std::filesystem::create_directory(PathOf("moved"));
+    MakePicture("moved/s.bmp", 24, 20, 3);
+    MakePicture("moved/e.bmp", 24, 20, 4);
+    {
+        TMorphGrid g;
+        g.SetPictureSize(Point(24, 20));
+        g.SetGridSize(Point(3, 3));
+        g.StartFileName = "/nonexistent/place/s.bmp";
+        g.EndFileName = "/nonexistent/place/e.bmp";
+        g.SaveGridFile(PathOf("moved/p.grid"));
+    }
+    Dialogs.Answers.push_back(PathOf("moved/p.grid"));
+    Main().Openproject1->trigger();
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Grid().PictureWidth, 24);
+    EXPECT_EQ(Grid().PictureHeight, 20);
+    EXPECT_EQ(Main().Image1->size(), QSize(24, 20));
+    EXPECT_EQ(Preview().Image1->size(), QSize(24, 20));
+}
+
+TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
+{
+    // The user has made the preview window some other size meanwhile.
+    Preview().resize(500, 250);
+    OpenStart(MakePicture("small.bmp", 40, 30, 1));
+    EXPECT_EQ(Dialogs.Asked, std::vector<std::string>{"OpenPictureDialog1"});
+    EXPECT_EQ(Grid().PictureWidth, 40);
+    EXPECT_EQ(Grid().PictureHeight, 30);
+    EXPECT_EQ(Grid().EndBmp.Width(), 40);  // the first picture fills both
+    for (TPicturePane* pane : {Main().Image1, Main().Image2}) {
+        EXPECT_EQ(pane->size(), QSize(40, 30));
+        EXPECT_EQ(pane->Picture().Width(), 40);
+        EXPECT_EQ(pane->Picture().Height(), 30);
+    }
+    EXPECT_EQ(Preview().Image1->size(), QSize(40, 30));
+    EXPECT_EQ(Preview().Image1->Picture().Width(), 40);
+    EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+
+    OpenEnd(MakePicture("large.bmp", 64, 48, 2));
+    EXPECT_EQ(Grid().PictureWidth, 64);
+    EXPECT_EQ(Grid().PictureHeight, 48);
+    EXPECT_EQ(Grid().StartBmp.Width(), 64);  // stretched up
+    EXPECT_EQ(Main().Image1->size(), QSize(64, 48));
+    EXPECT_EQ(Main().Image2->size(), QSize(64, 48));
+    EXPECT_EQ(Preview().Image1->size(), QSize(64, 48));
+    // The pane shows the picture under the mesh.
+    EXPECT_EQ(Main().Image2->Picture().PixelColor(10, 10) & 0xFFFFFF, Grid().EndBmp.PixelColor(10, 10) & 0xFFFFFF);
+}
+
+TEST_F(EditorTest, OpeningAPictureWhilePreviewIsClosedStillFitsIt)
+{
+    Preview().close();
+    OpenStart(MakePicture("small.bmp", 40, 30, 1));
+    OpenEnd(MakePicture("other.bmp", 50, 36, 2));
+    // Another refresh while hidden must not grow the window again.
+    RightPress(Main().Image1, QPoint(5, 5));
+    Main().Insert1->trigger();
+    Main().Viewmorphwindow1->trigger();
+    EXPECT_EQ(Preview().Image1->size(), QSize(50, 36));
+    EXPECT_EQ(Preview().Image1->Picture().Width(), 50);
+    EXPECT_EQ(Preview().Image1->Picture().Height(), 36);
+}
+
+TEST_F(EditorTest, SaveMorphPictureIsWhiteAfterASizeChangeAndThePreviewAfterARender)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    OpenEnd(MakePicture("b.bmp", 40, 30, 2));
+    const std::string white = PathOf("white.bmp");
+    Dialogs.Answers.push_back(white);
+    Main().Savecurentmorphpicture1->trigger();
+    ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
+    TBitmap saved;
+    saved.LoadImageFile(white);
+    EXPECT_EQ(saved.Width(), 40);
+    EXPECT_EQ(saved.Height(), 30);
+    EXPECT_TRUE(AllPixels(saved, clWhite));
+
+    Preview().Tbpos->setValue(77);
+    const std::string rendered = PathOf("rendered.bmp");
+    Dialogs.Answers.push_back(rendered);
+    Main().Savecurentmorphpicture1->trigger();
+    saved.LoadImageFile(rendered);
+    EXPECT_EQ(DifferentPixels(saved, Preview().Image1->Picture()), 0);
+    EXPECT_FALSE(AllPixels(saved, clWhite));
+
+    // Whatever size the preview window has, the saved picture has the picture size.
+    Preview().resize(Preview().width() - 10, Preview().height());
+    Dialogs.Answers.push_back(rendered);
+    Main().Savecurentmorphpicture1->trigger();
+    saved.LoadImageFile(rendered);
+    EXPECT_EQ(saved.Width(), 40);
+    EXPECT_EQ(saved.Height(), 30);
+}
+
+TEST_F(EditorTest, SaveAsAviOfThreeSecondsWritesSeventySixFramesAndLeavesSliderAtEnd)
+{
+    OpenStart(MakePicture("a.bmp", 16, 12, 1));
+    OpenEnd(MakePicture("b.bmp", 16, 12, 2));
+    Preview().Tbpos->setValue(0);
+    ASSERT_EQ(Preview().SeDuration->value(), 3000);
+    QStringList progress;
+    QObject::connect(Main().StatusBar1, &QStatusBar::messageChanged,
+                     [&progress](const QString& text) { progress << text; });
+
+    const std::string path = PathOf("movie.avi");
+    Dialogs.Answers.push_back(path);
+    Main().Saveasavi1->trigger();
+    ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
+
+    const std::vector<uint8_t> avi = ReadAll(path);
+    ASSERT_GT(avi.size(), 64u);
+    EXPECT_EQ(std::string(avi.begin(), avi.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(avi.begin() + 8, avi.begin() + 12), "AVI ");
+    // The main header: 40 000 microseconds per frame, 76 frames, 16 x 12.
+    ASSERT_EQ(std::string(avi.begin() + 24, avi.begin() + 28), "avih");
+    EXPECT_EQ(U32(avi, 32), 40000u);
+    EXPECT_EQ(U32(avi, 48), 76u);
+    EXPECT_EQ(U32(avi, 64), 16u);
+    EXPECT_EQ(U32(avi, 68), 12u);
+
+    EXPECT_EQ(Preview().Tbpos->value(), 255);
+    // The preview shows the morph at 255.
+    TBitmap expected;
+    expected.SetPixelFormat(pf32bit);
+    expected.SetSize(16, 12);
+    expected.Canvas().Brush.Color = clWhite;
+    expected.Canvas().FillRect(Rect(0, 0, 16, 12));
+    Grid().RenderMorph(expected, 255);
+    EXPECT_EQ(DifferentPixels(expected, Preview().Image1->Picture()), 0);
+    // The status bar counted the frames, then went back to its own text.
+    EXPECT_TRUE(progress.contains("Frame 1 of 76"));
+    EXPECT_TRUE(progress.contains("Frame 76 of 76"));
+    EXPECT_TRUE(Main().StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(EditorTest, FailingCommandShowsItsMessageAndTheEditorGoesOn)
+{
+    OpenStart(MakePicture("good.bmp", 40, 30, 1));
+    const TMesh mesh = Grid().StartMesh;
+    const std::string bad = PathOf("bad.bmp");
+    {
+        std::ofstream out(bad, std::ios::binary);
+        out << "BM this is not a picture at all";
+    }
+    OpenEnd(bad);
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_FALSE(Dialogs.Messages[0].empty());
+    // The grid kept its pictures and meshes; only the remembered name changed.
+    EXPECT_EQ(Grid().PictureWidth, 40);
+    EXPECT_EQ(Grid().StartMesh, mesh);
+    EXPECT_EQ(Grid().EndFileName, bad);
+
+    // The editor goes on: the next command works.
+    OpenEnd(MakePicture("next.bmp", 20, 10, 2));
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Grid().PictureWidth, 20);
+    EXPECT_EQ(Main().Image1->size(), QSize(20, 10));
+
+    // A project that cannot be written is reported the same way.
+    const std::string unwritable = PathOf("no/such/folder/x.grid");
+    Dialogs.Answers.push_back(unwritable);
+    Main().Saveproject1->trigger();
+    EXPECT_EQ(Dialogs.Messages.size(), 2u);
+}
+
+}  // namespace qv::test

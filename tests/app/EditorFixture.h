@@ -1,0 +1,173 @@
+#pragma once
+// A started editor driven through the dialog seam, in a private temporary folder.
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Dialogs.h"
+#include "app/Editor.h"
+#include "app/FAbout.h"
+#include "app/FrmMorpherGridEdit.h"
+#include "app/FrmPlay.h"
+#include "app/PicturePane.h"
+#include "framework/Graphics.h"
+#include "framework/System.h"
+
+namespace qv::test {
+
+// Answers the dialogs from a queue and records what the editor asked and showed.
+class TFakeDialogs : public IDialogs {
+public:
+    std::deque<std::optional<std::string>> Answers;  // nullopt = the user cancels
+    std::vector<std::string> Asked;                   // names of the dialogs run, in order
+    std::vector<std::string> Messages;                // texts of the message boxes
+    std::vector<std::string> Questions;
+    bool QuestionAnswer = true;
+
+    std::optional<std::string> RunFileDialog(const TFileDialog& dialog) override
+    {
+        Asked.push_back(dialog.Name);
+        if (Answers.empty()) {
+            ADD_FAILURE() << "unexpected dialog " << dialog.Name;
+            return std::nullopt;
+        }
+        auto answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+    bool AskOkCancel(const std::string& text) override
+    {
+        Questions.push_back(text);
+        return QuestionAnswer;
+    }
+};
+
+// Fills a picture with a smooth pattern that differs per seed, so pictures can be told apart.
+inline void PaintPattern(TBitmap& bmp, int width, int height, int seed)
+{
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            bmp.SetPixelColor(x, y, RGBColor(uint8_t(x * 7 + seed * 50), uint8_t(y * 5 + seed * 20),
+                                             uint8_t((x + y) * 3 + seed * 90)));
+}
+
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FOldDir = GetCurrentDir();
+        std::string pattern = (std::filesystem::temp_directory_path() / "qv_app_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        Dir = pattern;
+        Editor = std::make_unique<TEditor>(Dialogs);
+        Main().OnTerminate = [this] { ++Terminations; };
+        Editor->Show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Main()));
+    }
+
+    void TearDown() override
+    {
+        if (Main().PopupMenu->isVisible())
+            Main().PopupMenu->hide();
+        Editor.reset();
+        SetCurrentDir(FOldDir);
+        std::error_code ignored;
+        std::filesystem::remove_all(Dir, ignored);
+    }
+
+    TFMorpherGridEdit& Main() { return Editor->FMorpherGridEdit(); }
+    TFPreview& Preview() { return Editor->FPreview(); }
+    TMorphGrid& Grid() { return *Main().MorphGrid; }
+
+    std::string PathOf(const std::string& name) const { return (std::filesystem::path(Dir) / name).string(); }
+
+    // Writes a Windows bitmap with the pattern of the seed and returns its path.
+    std::string MakePicture(const std::string& name, int width, int height, int seed)
+    {
+        TBitmap bmp;
+        PaintPattern(bmp, width, height, seed);
+        const std::string path = PathOf(name);
+        bmp.SaveImageFile(path);
+        return path;
+    }
+
+    void OpenStart(const std::string& path)
+    {
+        Dialogs.Answers.push_back(path);
+        Main().Openstartpicture1->trigger();
+    }
+    void OpenEnd(const std::string& path)
+    {
+        Dialogs.Answers.push_back(path);
+        Main().Openendpicture1->trigger();
+    }
+
+    // Mouse events through the window, as the window system delivers them: Qt's implicit
+    // grab decides which pane gets moves and releases.
+    QPoint InWindow(TPicturePane* pane, QPoint p) { return pane->mapTo(pane->window(), p); }
+    void Press(TPicturePane* pane, Qt::MouseButton b, QPoint p)
+    {
+        QTest::mousePress(pane->window()->windowHandle(), b, {}, InWindow(pane, p));
+    }
+    void Move(TPicturePane* pane, QPoint p)
+    {
+        QTest::mouseMove(pane->window()->windowHandle(), InWindow(pane, p));
+    }
+    void Release(TPicturePane* pane, Qt::MouseButton b, QPoint p)
+    {
+        QTest::mouseRelease(pane->window()->windowHandle(), b, {}, InWindow(pane, p));
+    }
+
+    // A right-button press on a pane, delivered to the pane itself. Whether the popup
+    // opened is kept in PopupShown; the popup is closed again (its item states stay) so
+    // that later mouse events are not taken by it.
+    void RightPress(TPicturePane* pane, QPoint p)
+    {
+        QTest::mousePress(pane, Qt::RightButton, {}, p);
+        PopupShown = Main().PopupMenu->isVisible();
+        Main().PopupMenu->hide();
+        QTest::mouseRelease(pane, Qt::RightButton, {}, p);
+    }
+    bool PopupShown = false;
+
+    TFakeDialogs Dialogs;
+    std::unique_ptr<TEditor> Editor;
+    std::string Dir;
+    int Terminations = 0;
+
+private:
+    std::string FOldDir;
+};
+
+inline bool AllPixels(const TBitmap& bmp, TColor color)
+{
+    for (int y = 0; y < bmp.Height(); ++y)
+        for (int x = 0; x < bmp.Width(); ++x)
+            if (bmp.PixelColor(x, y) != color)
+                return false;
+    return true;
+}
+
+// Number of pixels in which two pictures of the same size differ (-1 when the sizes differ).
+inline int DifferentPixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return -1;
+    int n = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            n += (a.PixelColor(x, y) & 0xFFFFFF) != (b.PixelColor(x, y) & 0xFFFFFF);
+    return n;
+}
+
+}  // namespace qv::test

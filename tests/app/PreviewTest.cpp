@@ -1,0 +1,102 @@
+// The preview window: slider, resize, playback.
+#include <QSlider>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include "EditorFixture.h"
+
+namespace qv::test {
+
+namespace {
+// The morph at a position as a fresh white picture of the picture size shows it.
+std::unique_ptr<TBitmap> Rendered(TMorphGrid& grid, int position)
+{
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(pf32bit);
+    b->SetSize(grid.PictureWidth, grid.PictureHeight);
+    b->Canvas().Brush.Color = clWhite;
+    b->Canvas().FillRect(Rect(0, 0, b->Width(), b->Height()));
+    grid.RenderMorph(*b, position);
+    return b;
+}
+}  // namespace
+
+TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    OpenEnd(MakePicture("b.bmp", 40, 30, 2));
+    Preview().Tbpos->setValue(0);
+    const TBitmap& shown = Preview().Image1->Picture();
+    ASSERT_EQ(shown.Width(), 40);
+    // Every pixel the triangles cover is the start picture's own colour.
+    int covered = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const TColor c = shown.PixelColor(x, y) & 0xFFFFFF;
+            if (c == (Grid().StartBmp.PixelColor(x, y) & 0xFFFFFF))
+                ++covered;
+        }
+    EXPECT_GE(covered, 39 * 29);
+    Preview().Tbpos->setValue(255);
+    EXPECT_EQ(DifferentPixels(*Rendered(Grid(), 255), shown), 0);
+    EXPECT_GT(DifferentPixels(*Rendered(Grid(), 0), shown), 0);
+}
+
+TEST_F(EditorTest, ResizingThePreviewLeavesAWhitePictureOfTheNewSize)
+{
+    Preview().Tbpos->setValue(10);
+    Preview().resize(Preview().width() + 30, Preview().height() + 20);
+    QCoreApplication::processEvents();
+    const TBitmap& shown = Preview().Image1->Picture();
+    EXPECT_EQ(shown.Width(), 337 + 30);
+    EXPECT_EQ(shown.Height(), 313 + 20);
+    EXPECT_EQ(shown.PixelFormat(), pf32bit);
+    EXPECT_TRUE(AllPixels(shown, clWhite));
+}
+
+TEST_F(EditorTest, PlayEndsAtTheLastPositionWithTheSliderUnmoved)
+{
+    OpenStart(MakePicture("a.bmp", 24, 16, 1));
+    OpenEnd(MakePicture("b.bmp", 24, 16, 2));
+    Preview().SeDuration->setValue(10);
+    Preview().Tbpos->setValue(100);
+    Preview().SpeedButton1->click();
+    EXPECT_EQ(Preview().LastPlayPosition(), 255);
+    EXPECT_GE(Preview().LastPlayFrames(), 1);
+    EXPECT_EQ(Preview().Tbpos->value(), 100);
+    EXPECT_EQ(DifferentPixels(*Rendered(Grid(), 255), Preview().Image1->Picture()), 0);
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(EditorTest, PlaybackLetsOtherCommandsRunBetweenFrames)
+{
+    Preview().SeDuration->setValue(60);
+    int ranInside = 0;
+    // Posted events run inside the play loop, between two frames.
+    QTimer::singleShot(0, &Preview(), [&] {
+        ++ranInside;
+        Preview().Tbpos->setValue(3);  // a slider move in the middle of playing
+    });
+    Preview().SpeedButton1->click();
+    EXPECT_EQ(ranInside, 1);
+    EXPECT_EQ(Preview().Tbpos->value(), 3);
+    EXPECT_EQ(Preview().LastPlayPosition(), 255);
+}
+
+TEST(PlayPositionTest, FollowsElapsedTimeAndStopsAt255)
+{
+    EXPECT_EQ(PlayPosition(0, 3000), 0);
+    EXPECT_EQ(PlayPosition(30, 3000), 2);        // 7650 / 3000 = 2.55
+    EXPECT_EQ(PlayPosition(1500, 3000), 127);    // 127.5 truncated
+    EXPECT_EQ(PlayPosition(2999, 3000), 254);
+    EXPECT_EQ(PlayPosition(3000, 3000), 255);
+    EXPECT_EQ(PlayPosition(9000, 3000), 255);
+    EXPECT_EQ(PlayPosition(11, 10), 255);
+    // An hour-long stall inside the loop (a modal box left open) must still end on 255;
+    // 32-bit products would wrap around here and land anywhere.
+    EXPECT_EQ(PlayPosition(20'000'000u, 3000), 255);
+    EXPECT_EQ(PlayPosition(0xFFFFFFFFu, 10000), 255);
+    EXPECT_EQ(PlayPosition(5, 0), 255);
+}
+
+}  // namespace qv::test
