@@ -191,11 +191,11 @@ TEST(BmpBitFields, MasksInsideLargerHeadersAndFieldScaling) {
     c.Bits = 16;
     c.Compression = 3;
     c.Masks = {0xE0, 0x1C, 0x03};
-    c.Pixels = {0xA7, 0x00, 0, 0};  // red 101, green 001, blue 11
+    c.Pixels = {0xAB, 0x00, 0, 0};  // red 101, green 010, blue 11
     LoadBytes(bmp, c.Build());
     ASSERT_EQ(bmp.PixelFormat(), pf24bit);
     EXPECT_EQ(bmp.ScanLine(0)[0], 255);
-    EXPECT_EQ(bmp.ScanLine(0)[1], 36);
+    EXPECT_EQ(bmp.ScanLine(0)[1], 73);  // 2 * 255 / 7 = 72.9, rounded
     EXPECT_EQ(bmp.ScanLine(0)[2], 182);
 
     // 32 bits with the ordinary masks are copied as stored, fourth byte included.
