@@ -319,6 +319,17 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
     SetHeight(height);
 }
 
+// Pixel-format conversion rules:
+// - indexed to true colour: each pixel takes its palette colour (missing entries are black);
+//   the palette is dropped;
+// - indexed to indexed: when the palette fits the new format (1/4-bit to 8-bit always does),
+//   palette and indices stay; otherwise the new format's default palette is used and each
+//   pixel takes its nearest colour;
+// - true colour to true colour: through the colour, 5- and 6-bit channels widened by bit
+//   replication, the fourth byte of 32-bit pixels 0;
+// - true colour to indexed: nearest entry of the palette given earlier with SetPalette, else
+//   of the default palette.
+// Default palettes: 1-bit black and white, 4-bit the 16 VGA colours, 8-bit the grey ramp.
 void TBitmap::SetPixelFormat(TPixelFormat value) {
     if (value == FPixelFormat) return;
     if (value == pfDevice || value == pfCustom) {

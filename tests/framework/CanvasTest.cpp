@@ -396,3 +396,41 @@ TEST(CanvasPixel, OutsideReadsBlackAndWritesAreDropped) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(CanvasRectangle, ClearPenFillsOnePixelLessRightAndBottom) {
+    TBitmap bmp;
+    MakeWhite(bmp, 5, 4);
+    bmp.Canvas().Pen.Style = psClear;
+    bmp.Canvas().Brush.Color = clBlack;
+    bmp.Canvas().Rectangle(1, 0, 4, 4);
+    EXPECT_EQ(Picture(bmp), (std::vector<std::string>{".##..", ".##..", ".##..", "....."}));
+}
+
+TEST(CanvasRectangle, BitPackedRastersAreDrawnPixelByPixel) {
+    for (TPixelFormat pf : {pf1bit, pf4bit}) {
+        TBitmap bmp;
+        MakeWhite(bmp, 11, 3, pf);
+        bmp.Canvas().Brush.Color = clBlack;
+        bmp.Canvas().Rectangle(3, 0, 10, 3);
+        EXPECT_EQ(Picture(bmp), (std::vector<std::string>{"...#######.", "...#######.", "...#######."}))
+            << PixelFormatName(pf);
+    }
+}
+
+TEST(CanvasStretch, IntoAnIndexedRasterTakesNearestEntries) {
+    TBitmap src;
+    MakeWhite(src, 2, 1);
+    src.SetPixelColor(0, 0, RGBColor(0, 0, 120));
+    src.SetPixelColor(1, 0, RGBColor(250, 250, 0));
+    TBitmap dst;
+    MakeWhite(dst, 4, 1, pf4bit);
+    dst.Canvas().StretchDraw(Rect(0, 0, 4, 1), src);
+    EXPECT_EQ(dst.ScanLine(0)[0], 0x44);  // navy twice
+    EXPECT_EQ(dst.ScanLine(0)[1], 0xBB);  // yellow twice
+}
+
+}  // namespace
+}  // namespace qv

@@ -420,6 +420,12 @@ TEST(Raster, DeviceAndCustomRequestsOnlyRelabelEmptyRasters) {
     empty.SetPixelFormat(pf8bit);
     empty.SetPixelFormat(pfDevice);
     EXPECT_EQ(empty.PixelFormat(), pfDevice);
+    empty.SetPixelFormat(pfCustom);
+    EXPECT_EQ(empty.PixelFormat(), pfCustom);
+    EXPECT_EQ(BitsPerPixel(pfCustom), 0);
+    empty.SetSize(3, 1);  // stored like a device raster
+    EXPECT_EQ(empty.RowBytes(), 12);
+    EXPECT_EQ(empty.PixelColor(2, 0), clWhite);
 }
 
 TEST(Raster, RefusesMoreThanOneGibibyteAndStaysUnchanged) {
