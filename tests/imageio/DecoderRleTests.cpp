@@ -132,7 +132,7 @@ TEST(CUTRLE, MissingTerminatorEndsAtSourceEnd) {
     TCUTRLE d;
     for (const Bytes& src : {Bytes{}, Bytes{4}, Bytes{4, 0}, Bytes{4, 0, 0x83}, Bytes{4, 0, 0x05, A}}) {
         auto in = std::make_unique<uint8_t[]>(src.size() + 1);
-        std::memcpy(in.get(), src.data(), src.size());
+        if (!src.empty()) std::memcpy(in.get(), src.data(), src.size());
         uint8_t row[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         const uint8_t* p = in.get();
         d.Decode(p, row, int32_t(src.size()), 4);
