@@ -284,9 +284,16 @@ void TBitmap::FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol) {
     const int bits = StorageBits();
     if (bits < 8 || FPixelFormat == pf8bit) {
         const unsigned index = NearestIndex(clWhite);
+        const uint8_t pattern = bits == 1 ? uint8_t(index ? 0xFF : 0) : bits == 4 ? uint8_t(index * 0x11) : uint8_t(index);
+        const int perByte = 8 / bits;
+        // Pixels up to the next whole byte one by one, the rest of the row byte by byte.
+        const int32_t aligned = std::min(FWidth, (fromCol + perByte - 1) / perByte * perByte);
+        const int64_t endByte = (int64_t(FWidth) * bits + 7) / 8;
         for (int32_t y = fromRow; y < toRow; ++y) {
             uint8_t* row = FBits.data() + int64_t(y) * FRowBytes;
-            for (int32_t x = fromCol; x < FWidth; ++x) SetIndex(row, x, bits, index);
+            for (int32_t x = fromCol; x < aligned; ++x) SetIndex(row, x, bits, index);
+            const int64_t startByte = (int64_t(aligned) * bits + 7) / 8;
+            if (endByte > startByte) std::memset(row + startByte, pattern, size_t(endByte - startByte));
         }
         return;
     }
@@ -371,6 +378,8 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
         } else {
             palette = DefaultPalette(pf);
         }
+    } else if (!IsIndexed(from)) {
+        palette = FPalette;  // still waiting for a conversion to an indexed format
     }
 
     std::vector<uint8_t> bitsNew(size_t(rowBytes * FHeight));

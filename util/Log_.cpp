@@ -14,12 +14,15 @@ int gLogCounter = 0;
 
 TLog::TLog() {
     // No fixed "C:" disk exists here: the log lives beside the executable.
-    LogFileName = ChangeFileExt(ExecutablePath(), ".txt");
-    if (FileExists(LogFileName)) DeleteFile(LogFileName);
+    // Without a known executable there is no log file: never guess a name to delete.
+    const std::string exe = ExecutablePath();
+    if (!exe.empty()) LogFileName = ChangeFileExt(exe, ".txt");
+    if (!LogFileName.empty() && FileExists(LogFileName)) DeleteFile(LogFileName);
 }
 
 TLog::~TLog() {
     try {
+        if (LogFileName.empty()) return;
         if (!LogLines.empty()) {
             std::ofstream out(LogFileName, std::ios::binary | std::ios::trunc);
             for (const std::string& line : LogLines) out << line << '\n';

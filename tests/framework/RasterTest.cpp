@@ -111,10 +111,18 @@ TEST(Raster, NewAndGrownAreasAreWhiteInEveryFormat) {
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 37; ++x)
                 EXPECT_EQ(bmp.PixelColor(x, y), (x == 2 && y == 1) ? clBlack : clWhite) << x << "," << y;
-        // Shrinking and growing again does not bring the old pixel back.
+        // Shrinking and growing again does not bring the old pixel back, and keeps the others.
+        bmp.SetPixelColor(1, 1, clBlack);
         bmp.SetWidth(2);
         bmp.SetWidth(3);
         EXPECT_EQ(bmp.PixelColor(2, 1), clWhite);
+        EXPECT_EQ(bmp.PixelColor(1, 1), clBlack);
+        EXPECT_EQ(bmp.PixelColor(0, 1), clWhite);
+        bmp.SetWidth(9);
+        bmp.SetPixelColor(8, 2, clBlack);
+        bmp.SetWidth(17);
+        EXPECT_EQ(bmp.PixelColor(8, 2), clBlack);
+        for (int x = 9; x < 17; ++x) EXPECT_EQ(bmp.PixelColor(x, 2), clWhite) << x;
     }
 }
 
@@ -451,6 +459,34 @@ TEST(Raster, RefusesMoreThanOneGibibyteAndStaysUnchanged) {
     mono.SetHeight(INT32_MAX);
     EXPECT_THROW(mono.SetWidth(INT32_MAX), EInvalidGraphicOperation);
     EXPECT_EQ(mono.Width(), 0);
+}
+
+TEST(Raster, RefusedConversionLeavesTheRasterAsItWas) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf1bit);
+    bmp.SetSize(65536, 4097);  // 32 MiB at 1 bit, just over 1 GiB at 32 bits
+    bmp.SetPixelColor(3, 4000, clBlack);
+    const uint8_t* before = bmp.ScanLine(0);
+    EXPECT_THROW(bmp.SetPixelFormat(pf32bit), EInvalidGraphicOperation);
+    EXPECT_EQ(bmp.PixelFormat(), pf1bit);
+    EXPECT_EQ(bmp.ScanLine(0), before);
+    EXPECT_EQ(bmp.RowBytes(), 8192);
+    EXPECT_EQ(bmp.Palette().Entries.size(), 2u);
+    EXPECT_EQ(bmp.PixelColor(3, 4000), clBlack);
+}
+
+TEST(Raster, PaletteGivenToATrueColourRasterWaitsForTheIndexedConversion) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf24bit);
+    TLogPalette pal;
+    pal.Entries = {{0, 0, 0, 0}, {0, 200, 0, 0}};
+    bmp.SetPalette(pal);
+    bmp.SetSize(1, 1);
+    bmp.SetPixelColor(0, 0, RGBColor(10, 180, 20));
+    bmp.SetPixelFormat(pf32bit);
+    bmp.SetPixelFormat(pf8bit);
+    EXPECT_EQ(bmp.Palette().Entries, pal.Entries);
+    EXPECT_EQ(bmp.ScanLine(0)[0], 1);
 }
 
 TEST(Raster, ModifiedFlagAndChangeCallback) {
