@@ -488,8 +488,11 @@ void FillBox(TBitmap& bmp, int64_t x1, int64_t y1, int64_t x2, int64_t y2, TColo
     if (x1 >= x2 || y1 >= y2) return;
     const int bits = bmp.StorageBits();
     if (bits < 8) {
-        for (int64_t y = y1; y < y2; ++y)
-            for (int64_t x = x1; x < x2; ++x) bmp.SetPixelColor(int32_t(x), int32_t(y), color);
+        const unsigned index = bmp.NearestIndex(color);
+        for (int64_t y = y1; y < y2; ++y) {
+            uint8_t* row = bmp.ScanLine(int32_t(y));
+            for (int64_t x = x1; x < x2; ++x) SetIndex(row, int32_t(x), bits, index);
+        }
         return;
     }
     // Store the colour once, then repeat its bytes.

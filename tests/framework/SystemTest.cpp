@@ -104,15 +104,6 @@ TEST(SystemHooks, DefaultsAndReplacements) {
     EXPECT_TRUE(AskOkCancel("again"));
 }
 
-TEST(SystemScreen, DefaultAndSetSize) {
-    EXPECT_GT(ScreenWidth(), 0);
-    const int w = ScreenWidth(), h = ScreenHeight();
-    SetScreenSize(1920, 1080);
-    EXPECT_EQ(ScreenWidth(), 1920);
-    EXPECT_EQ(ScreenHeight(), 1080);
-    SetScreenSize(w, h);
-}
-
 // A fresh folder for one test, removed with everything in it afterwards.
 class ReplaceFolder : public ::testing::Test {
 protected:
