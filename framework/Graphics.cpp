@@ -333,7 +333,8 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
 //   palette and indices stay; otherwise the new format's default palette is used and each
 //   pixel takes its nearest colour;
 // - true colour to true colour: through the colour, 5- and 6-bit channels widened by bit
-//   replication, the fourth byte of 32-bit pixels 0;
+//   replication, the fourth byte of 32-bit pixels 0 (a device raster becoming 32-bit keeps
+//   its storage);
 // - true colour to indexed: nearest entry of the palette given earlier with SetPalette, else
 //   of the default palette.
 // Default palettes: 1-bit black and white, 4-bit the 16 VGA colours, 8-bit the grey ramp.
@@ -343,7 +344,16 @@ void TBitmap::SetPixelFormat(TPixelFormat value) {
         if (Empty()) Reallocate(FWidth, FHeight, value);
         return;
     }
-    ConvertTo(value);
+    if (value == pf32bit && StorageBits() == 32) {
+        // Device pixels are already 32-bit: relabel in place so row addresses stay valid.
+        for (int32_t y = 0; y < FHeight; ++y) {
+            uint8_t* row = FBits.data() + int64_t(y) * FRowBytes;
+            for (int32_t x = 0; x < FWidth; ++x) row[4 * int64_t(x) + 3] = 0;
+        }
+        FPixelFormat = pf32bit;
+    } else {
+        ConvertTo(value);
+    }
     Changed();
 }
 

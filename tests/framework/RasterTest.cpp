@@ -302,12 +302,18 @@ TEST(Raster, ConvertingToThirtyTwoBitClearsTheFourthByte) {
     EXPECT_EQ(std::memcmp(bmp.ScanLine(0), "\x03\x02\x01\x00\xFF\xFF\xFF\x00", 8), 0);
 
     // A device raster (stored as 32 bits) with a fourth byte set, converted to 32-bit.
+    // It keeps its storage: the layout is the same.
     TBitmap dev;
-    dev.SetSize(1, 1);
-    dev.ScanLine(0)[3] = 0x7F;
+    dev.SetSize(2, 2);
+    dev.ScanLine(1)[7] = 0x7F;
+    dev.SetPixelColor(0, 1, RGBColor(5, 6, 7));
+    const uint8_t* before = dev.ScanLine(0);
     dev.SetPixelFormat(pf32bit);
-    EXPECT_EQ(dev.ScanLine(0)[3], 0);
-    EXPECT_EQ(dev.PixelColor(0, 0), clWhite);
+    EXPECT_EQ(dev.PixelFormat(), pf32bit);
+    EXPECT_EQ(dev.ScanLine(0), before);
+    EXPECT_EQ(dev.ScanLine(1)[7], 0);
+    EXPECT_EQ(dev.PixelColor(1, 1), clWhite);
+    EXPECT_EQ(dev.PixelColor(0, 1), RGBColor(5, 6, 7));
 }
 
 TEST(Raster, IndexedToTrueColourGoesThroughThePalette) {
