@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
@@ -25,6 +28,20 @@ constexpr int kDesignPanelWidth = 373;
 constexpr int kPanelHeight = 48;
 constexpr int kTbposLeft = 48, kTbposTop = 16, kTbposDesignWidth = 241;
 constexpr int kDurationLeft = 304;
+// The play button's glyph: a right-pointing triangle.
+QIcon PlayGlyph()
+{
+    QPixmap pixmap(14, 14);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 90, 0), 1));
+    p.setBrush(QColor(0, 160, 0));
+    const QPointF triangle[] = {QPointF(2.5, 1.5), QPointF(12.5, 7), QPointF(2.5, 12.5)};
+    p.drawPolygon(triangle, 3);
+    return QIcon(pixmap);
+}
+
 }  // namespace
 
 int PlayPosition(uint32_t elapsedMs, int durationMs)
@@ -61,7 +78,8 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
 
     SpeedButton1 = Own<QToolButton>(Panel1);
     SpeedButton1->setObjectName("SpeedButton1");
-    SpeedButton1->setArrowType(Qt::RightArrow);  // the play glyph: a right-pointing triangle
+    SpeedButton1->setIcon(PlayGlyph());
+    SpeedButton1->setIconSize(QSize(14, 14));
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setToolTip("Play");
     SpeedButton1->setGeometry(16, 14, 23, 22);
@@ -109,7 +127,10 @@ void TFPreview::PlacePanelControls()
     Tbpos->setGeometry(kTbposLeft, kTbposTop, std::max(0, w - kTbposLeft - rightGap),
                        kPanelHeight - kTbposTop);
     const int durationX = w - (kDesignPanelWidth - kDurationLeft);
-    Label1->move(durationX, 0);
+    // A narrow window (a small picture) would cut the label off at the right edge: it then
+    // ends at the edge instead.
+    Label1->adjustSize();
+    Label1->move(std::max(0, std::min(durationX, w - Label1->width() - 4)), 0);
     SeDuration->setGeometry(durationX, 16, 57, 22);
 }
 

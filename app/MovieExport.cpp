@@ -44,6 +44,10 @@ private:
 void SaveAsAvi(TFMorpherGridEdit& mainWindow, TFPreview& preview, const std::string& fileName)
 {
     TBusyCursor busy;
+    // The closed file dialog leaves a hole in the windows below it, and no events are
+    // processed until the export ends: paint both windows whole now.
+    mainWindow.repaint();
+    preview.repaint();
     TProgressText progress(*mainWindow.StatusBar1);
     const int32_t duration = preview.SeDuration->value();  // read once
     const TFramePlan plan = MakeFramePlan(duration);

@@ -269,3 +269,30 @@ TEST_F(EditorTest, FailingCommandShowsItsMessageAndTheEditorGoesOn)
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(EditorTest, DemoProjectOpensWithBothFacesAndItsMeshes)
+{
+    const std::string demo = std::string(QV_TEST_DATA_DIR) + "/../../examples/faces.grid";
+    ASSERT_TRUE(FileExists(demo));
+    Dialogs.Answers.push_back(demo);
+    Main().Openproject1->trigger();
+    ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
+    EXPECT_EQ(Grid().StartFileName, "start.jpg");  // found beside the project by bare name
+    EXPECT_EQ(Grid().PictureWidth, 320);
+    EXPECT_EQ(Grid().PictureHeight, 320);
+    EXPECT_EQ(Grid().Cols, 7);
+    EXPECT_EQ(Grid().Rows, 7);
+    EXPECT_EQ(Grid().StartMesh[2][2], Point(120, 140));  // the left eye on each face
+    EXPECT_EQ(Grid().EndMesh[2][2], Point(130, 100));
+    EXPECT_EQ(Preview().Image1->size(), QSize(320, 320));
+    // The two faces differ, and the middle of the morph is neither of them.
+    Preview().Tbpos->setValue(128);
+    const TBitmap& shown = Preview().Image1->Picture();
+    EXPECT_GT(DifferentPixels(Grid().StartBmp, Grid().EndBmp), 320 * 320 / 2);
+    EXPECT_GT(DifferentPixels(shown, Grid().StartBmp), 0);
+    EXPECT_GT(DifferentPixels(shown, Grid().EndBmp), 0);
+}
+
+}  // namespace qv::test
