@@ -56,6 +56,9 @@ private:
     std::vector<uint8_t*> FRows;
     int32_t FWidth = 0;
     int32_t FHeight = 0;
+    // Distance of consecutive rows in pixels when every row follows the previous one at
+    // the same distance (then a pixel is found from the first row without the table), else -1.
+    int32_t FPitchWords = -1;
 };
 
 }  // namespace qv
