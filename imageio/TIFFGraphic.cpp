@@ -241,7 +241,6 @@ void TTIFFGraphic::LoadImageStream(TStream& stream) {
     // ---- fields
     const uint32_t photometric = SingleValue(tagPhotometric, 0) & 0xFF;
     const uint32_t stripCount = CountOf(tagStripOffsets, 1);
-    std::vector<uint32_t> rowsPerStrip = ValueList(stream, tagRowsPerStrip);
     const uint32_t samples = SingleValue(tagSamplesPerPixel, 1) & 0xFF;
     std::vector<uint32_t> bitsList = ValueList(stream, tagBitsPerSample);
     if (bitsList.empty()) bitsList.push_back(1);
@@ -251,11 +250,13 @@ void TTIFFGraphic::LoadImageStream(TStream& stream) {
         throw EInvalidGraphic(Format("TIFF: unsupported pixel size: %u samples of %u bits", samples, bits));
 
     if (stripCount == 0) throw EInvalidGraphic("TIFF: StripOffsets has no strips (count 0)");
-    std::vector<uint32_t> offsets, byteCounts;
+    // With one strip the picture's height stands in for RowsPerStrip.
+    std::vector<uint32_t> rowsPerStrip, offsets, byteCounts;
     if (stripCount < 2) {
         offsets.push_back(SingleValue(tagStripOffsets, 0));
         byteCounts.push_back(SingleValue(tagStripByteCounts, 0));
     } else {
+        rowsPerStrip = ValueList(stream, tagRowsPerStrip);
         if (rowsPerStrip.empty())
             throw EInvalidGraphic(Format("TIFF: RowsPerStrip is missing for %u strips", stripCount));
         offsets = ValueList(stream, tagStripOffsets);
