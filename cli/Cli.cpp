@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "cli/CmdAvi.h"
 
 #include <charconv>
 #include <exception>
@@ -36,6 +37,16 @@ const std::vector<TCliCommand> kCommands = {
      "picture) on white, and saves it as OUT in the format of OUT's extension.\n"
      "Relative paths are taken from the folder the tool was started in.\n",
      RunRender},
+    {"avi", "Write a project's whole transition as an AVI movie",
+     "Usage: quorvalin-cli avi PROJECT.grid --duration MS [--wav FILE.wav] OUT.avi\n"
+     "\n"
+     "Opens the project like \"render\" does and writes the transition from the start\n"
+     "picture to the end picture as an uncompressed AVI movie of the picture's size, like\n"
+     "the editor's \"Save as avi\": one frame every 40 ms of the duration MS (at most 256\n"
+     "frames; below 40 ms the two end pictures). With --wav, the WAV file's sound is added\n"
+     "as a second stream. An existing OUT.avi is replaced only by a complete movie.\n"
+     "Progress goes to standard error when it is a terminal.\n",
+     RunAvi},
 };
 
 void PrintToolHelp(std::ostream& s) {

@@ -280,8 +280,10 @@ void TAviWriter::BuildVideoStream() {
     info.dwSuggestedBufferSize = 0;
     info.rcFrame = Rect(0, 0, FWidth, FHeight);
 
+    // A frame time of 0 or less gives no playable speed (a negative one would be read as
+    // a frame every few weeks): the stream is refused like any other bad stream.
     TStreamHandle raw;
-    if (AVIFileCreateStreamA(FWorkFile, raw.Out(), &info) != AVIERR_OK)
+    if (FFrameTime <= 0 || AVIFileCreateStreamA(FWorkFile, raw.Out(), &info) != AVIERR_OK)
         throw Exception("Failed to create AVI video stream");
 
     // One header and one pixel buffer serve every frame: the work bitmap keeps its size.

@@ -137,11 +137,13 @@ TEST_F(AviWriterTest, BadSettingsFailCleanly) {
     frames.Add(4, 4, 1);
     const std::string target = Scratch.File("out.avi");
 
-    TAviWriter zeroTime;
-    zeroTime.SetFileName(target);
-    zeroTime.SetFrameTime(0);  // no playing speed
-    frames.HandTo(zeroTime);
-    EXPECT_EQ(MessageOf([&] { zeroTime.WriteMovie(); }), "Failed to create AVI video stream");
+    for (const int32_t frameTime : {0, -40}) {  // no playing speed
+        TAviWriter badTime;
+        badTime.SetFileName(target);
+        badTime.SetFrameTime(frameTime);
+        frames.HandTo(badTime);
+        EXPECT_EQ(MessageOf([&] { badTime.WriteMovie(); }), "Failed to create AVI video stream") << frameTime;
+    }
 
     TAviWriter empty;
     empty.SetFileName(target);
@@ -164,6 +166,28 @@ TEST_F(AviWriterTest, BadSettingsFailCleanly) {
     frames.HandTo(noTemp);
     EXPECT_EQ(MessageOf([&] { noTemp.WriteMovie(); }), "Failed to create AVI video work file");
     EXPECT_FALSE(FileExists(target));
+}
+
+TEST_F(AviWriterTest, WorkFileNeverUsesAFixedName) {
+    // A link planted at the old fixed work-file name must not redirect our writes, and a
+    // file already there must survive.
+    const std::string victim = Scratch.File("victim");
+    WriteFileBytes(victim, {'k', 'e', 'e', 'p'});
+    std::filesystem::create_symlink(victim, Scratch.TmpDir() + "/~AWTemp.avi");
+    WriteFileBytes(Scratch.TmpDir() + "/~AWTemp1.avi", {'x'});
+    TFrames frames;
+    frames.Add(8, 8, 1);
+    TAviWriter first, second;
+    frames.HandTo(first);
+    frames.HandTo(second);
+    first.SetFileName(Scratch.File("a.avi"));
+    second.SetFileName(Scratch.File("b.avi"));
+    first.WriteMovie();
+    second.WriteMovie();
+    EXPECT_EQ(ReadFileBytes(victim), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(TScratch::Entries(Scratch.TmpDir()), (std::vector<std::string>{"~AWTemp.avi", "~AWTemp1.avi"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(Scratch.TmpDir() + "/~AWTemp.avi"));
+    EXPECT_EQ(ReadFileBytes(Scratch.File("a.avi")), ReadFileBytes(Scratch.File("b.avi")));
 }
 
 // ===================================================================== frames
