@@ -69,7 +69,7 @@ TFrmAbout::TFrmAbout(QWidget* parent) : QDialog(parent)
     Version->move(88, 40);
     Version->adjustSize();
 
-    Comments = Own<QLabel>("Image morphing: drag the grid points onto matching features.", Panel1);
+    Comments = Own<QLabel>("Morphs one picture into another.", Panel1);
     Comments->setObjectName("Comments");
     Comments->setWordWrap(true);
     Comments->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

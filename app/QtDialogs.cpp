@@ -1,6 +1,8 @@
 #include "app/QtDialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -96,6 +98,14 @@ std::optional<std::string> TQtDialogs::RunFileDialog(const TFileDialog& dialog)
             grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
             QObject::connect(&box, &QFileDialog::currentChanged, preview,
                              [preview](const QString& path) { preview->ShowFile(path); });
+            // A name typed into the dialog selects its file without making it current.
+            if (auto* list = box.findChild<QAbstractItemView*>("listView"); list && list->selectionModel())
+                QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, preview,
+                                 [&box, preview] {
+                                     const QStringList files = box.selectedFiles();
+                                     if (!files.isEmpty())
+                                         preview->ShowFile(files.first());
+                                 });
         }
     }
     if (box.exec() != QDialog::Accepted)
