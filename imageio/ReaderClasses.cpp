@@ -8,6 +8,13 @@
 #include "imageio/TIFFGraphic.h"
 #include "imageio/PCXGraphic.h"
 #include "imageio/GIFGraphic.h"
+#include "imageio/PSDGraphic.h"
+#include "imageio/SGIGraphic.h"
+#include "imageio/PPMGraphic.h"
+#include "imageio/PCDGraphic.h"
+#include "imageio/CUTGraphic.h"
+#include "imageio/RLAGraphic.h"
+#include "imageio/AutodeskGraphic.h"
 
 namespace qv {
 
@@ -27,6 +34,13 @@ const TClassRow ClassRows[] = {
     {"TTIFFGraphic", &TTIFFGraphic::Class},
     {"TPCXGraphic", &TPCXGraphic::Class},
     {"TGIFGraphic", &TGIFGraphic::Class},
+    {"TPSDGraphic", &TPSDGraphic::Class},
+    {"TSGIGraphic", &TSGIGraphic::Class},
+    {"TPPMGraphic", &TPPMGraphic::Class},
+    {"TPCDGraphic", &TPCDGraphic::Class},
+    {"TCUTGraphic", &TCUTGraphic::Class},
+    {"TRLAGraphic", &TRLAGraphic::Class},
+    {"TAutodeskGraphic", &TAutodeskGraphic::Class},
 };
 
 }  // namespace
