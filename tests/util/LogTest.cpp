@@ -2,6 +2,8 @@
 // counter-guarded global.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -38,17 +40,26 @@ TEST(Log, ConstructionRemovesThePreviousRunsFile) {
     EXPECT_FALSE(FileExists(LogName()));
 }
 
+// Each test process removes the executable's log file when it starts, so this test works
+// on a file of its own: tests may run in parallel.
 TEST(Log, DestructionWritesLinesOrRemovesTheFile) {
+    const std::string name = GetTempPath() + "qv_log_test_" + std::to_string(::getpid()) + ".txt";
     {
         TLog log;
+        log.LogFileName = name;
         log.LogLines = {"first", "second"};
     }
-    EXPECT_EQ(ReadAll(LogName()), "first\nsecond\n");
+    EXPECT_EQ(ReadAll(name), "first\nsecond\n");
     {
         TLog log;
-        Touch(LogName(), "written meanwhile");
+        log.LogFileName = name;
     }
-    EXPECT_FALSE(FileExists(LogName()));
+    EXPECT_FALSE(FileExists(name));
+    {
+        TLog log;  // an unwritable place is ignored
+        log.LogFileName = GetTempPath() + "no/such/folder/log.txt";
+        log.LogLines = {"lost"};
+    }
 }
 
 TEST(Log, GlobalIsCreatedOnceAndFreedByTheLastFinalisation) {
