@@ -170,7 +170,8 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
         const uint8_t* source = data.data();
         decoder.Decode(source, area.data(), int32_t(dataBytes), int32_t(rowsBytes));
     } else {
-        std::memcpy(area.data(), data.data(), size_t(std::min(dataBytes, rowsBytes)));
+        const int64_t present = std::min(dataBytes, rowsBytes);
+        if (present > 0) std::memcpy(area.data(), data.data(), size_t(present));
     }
     data = {};
 

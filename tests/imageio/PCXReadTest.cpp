@@ -152,6 +152,10 @@ TEST(PCXRead, RawRowsAndShortRawData) {
     EXPECT_EQ(pcx->PixelColor(0, 0), RGBColor(200, 20, 30));
     EXPECT_EQ(pcx->PixelColor(1, 0), RGBColor(11, 21, 255));
     EXPECT_EQ(pcx->PixelColor(1, 1), RGBColor(41, 0, 0));  // the missing planes read as 0
+
+    // No data at all after the header.
+    auto empty = LoadBytes<TPCXGraphic>(Header(8, 3, 2, 2, 2, 0));
+    EXPECT_EQ(empty->PixelColor(1, 1), clBlack);
 }
 
 TEST(PCXRead, SaveWritesNothing) {
