@@ -1,8 +1,10 @@
 // The picture-format list: registration, lookup, unregistration, loading, dialog filter.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "framework/Exceptions.h"
 #include "framework/Picture.h"
+#include "framework/System.h"
 
 namespace qv {
 namespace {
@@ -83,6 +85,22 @@ TEST_F(PictureList, LoadFromFileDispatchesOnTheExtension) {
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(&picture->ClassType(), &TFakeGraphic::Class);
     EXPECT_EQ(static_cast<TFakeGraphic&>(*picture).Loaded, "/some/dir.x/Picture.FAKE");
+}
+
+TEST_F(PictureList, BitmapsLoadThroughTheFrameworkRow) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(3, 2);
+    bmp.SetPixelColor(2, 1, RGBColor(10, 20, 30));
+    const std::string name = GetTempPath() + "qv_picture_list_" + std::to_string(::getpid()) + ".BMP";
+    bmp.SaveImageFile(name);
+    auto loaded = TPicture::LoadFromFile(name);
+    DeleteFile(name);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(&loaded->ClassType(), &TBitmap::Class);
+    EXPECT_EQ(loaded->Width(), 3);
+    EXPECT_EQ(loaded->Height(), 2);
+    EXPECT_EQ(loaded->PixelColor(2, 1), RGBColor(10, 20, 30));
 }
 
 TEST_F(PictureList, UnknownExtensionText) {
