@@ -363,7 +363,6 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
         throw EInvalidGraphicOperation(Format("Picture too large: %d x %d pixels at %d bits per pixel need more than 1 GiB",
                                               FWidth, FHeight, StoredBits(pf)));
     const TPixelFormat from = FPixelFormat;
-    const TPixelFormat fromStore = IsIndexed(from) ? from : (from == pf15bit || from == pf16bit || from == pf24bit) ? from : pf32bit;
     const int fromBits = StoredBits(from);
     const int toBits = StoredBits(pf);
 
@@ -406,7 +405,7 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
                     continue;
                 }
             }
-            const TColor c = ReadColor(src, x, fromStore, FPalette);
+            const TColor c = ReadColor(src, x, from, FPalette);
             WriteColor(dst, x, pf, c, IsIndexed(pf) ? nearest(c) : 0);
         }
     }
