@@ -163,6 +163,18 @@ TEST(GenericGraphicLoad, ReaderFailureAndEmptyPictureChangeNothing) {
     std::string msg = Message([&] { g.LoadImageFile(dir / "empty.bmp"); });
     EXPECT_NE(msg, "(no exception)");
     ExpectMarked(g);
+
+    // A GIF whose screen and image are 0 x 0; the GIF reader hands back an empty picture.
+    if (FindReaderClass("TGIFGraphic") != nullptr) {
+        testing::WriteBytes(dir / "empty.gif", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, ',', 0, 0, 0, 0,
+                                                0,   0,   0,   0,   0,   2,   2, 0x44, 0x01, 0, ';'});
+        msg = Message([&] { g.LoadImageFile(dir / "empty.gif"); });
+        EXPECT_NE(msg, "(no exception)");
+        if (msg.rfind("No picture in file: ", 0) == 0) {
+            EXPECT_EQ(msg, "No picture in file: " + (dir / "empty.gif"));
+        }
+        ExpectMarked(g);
+    }
 }
 
 TEST(GenericGraphicSave, FormatFollowsTheExtension) {
