@@ -296,3 +296,21 @@ TEST_F(EditorTest, DemoProjectOpensWithBothFacesAndItsMeshes)
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(EditorTest, FailedAviExportShowsItsMessageAndRestoresCursorAndStatusBar)
+{
+    OpenStart(MakePicture("a.bmp", 16, 12, 1));
+    Preview().SeDuration->setValue(40);  // two frames
+    Dialogs.Answers.push_back(PathOf("missing/folder/movie.avi"));
+    Main().Saveasavi1->trigger();
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(Main().StatusBar1->currentMessage().isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(PathOf("missing/folder/movie.avi")));
+    // The frames were made before the write failed: the slider followed them to the end.
+    EXPECT_EQ(Preview().Tbpos->value(), 255);
+}
+
+}  // namespace qv::test

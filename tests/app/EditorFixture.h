@@ -50,6 +50,13 @@ public:
     }
 };
 
+// The dialogs of the application object's own last-resort guard.
+inline TFakeDialogs& AppDialogs()
+{
+    static TFakeDialogs dialogs;
+    return dialogs;
+}
+
 // Fills a picture with a smooth pattern that differs per seed, so pictures can be told apart.
 inline void PaintPattern(TBitmap& bmp, int width, int height, int seed)
 {

@@ -2,7 +2,8 @@
 // unless the caller chose another, and the program's units initialised as at start-up.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "EditorFixture.h"
+#include "app/Application.h"
 
 #include "imageio/Registration.h"
 
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
     qv::InitializeUnits();
     int result = 0;
     {
-        QApplication application(argc, argv);
+        qv::TApplication application(argc, argv, qv::test::AppDialogs());
         result = RUN_ALL_TESTS();
     }
     qv::FinalizeUnits();
