@@ -63,6 +63,7 @@ namespace {
 constexpr int64_t kMaxSegment = int64_t(1) << 30;
 // Formats larger than this are not headers but garbage.
 constexpr int32_t kMaxFormatSize = 1 << 16;
+constexpr int kMaxWaveChunks = 4096;
 
 // Handles are the objects' addresses; the table keeps the objects alive while their
 // handle reference count is above 0 and tells live handles from stale ones.
@@ -202,7 +203,11 @@ HRESULT ReadWaveInfo(TStream& stream, TWaveInfo& info) {
         int64_t dataOffset = -1;
         int64_t dataSize = 0;
         int64_t pos = 12;
-        while (pos + 8 <= end) {
+        // Real files have a handful of chunks; a file of nothing but tiny chunks is not
+        // worth reading to its end.
+        int chunks = 0;
+        while (pos + 8 <= end && (fmtSize < 0 || dataOffset < 0)) {
+            if (++chunks > kMaxWaveChunks) return AVIERR_BADFORMAT;
             uint8_t ck[8];
             stream.SetPosition(pos);
             stream.ReadBuffer(ck, 8);

@@ -198,6 +198,17 @@ TEST(WaveInfo, HostileFilesAreRefused) {
     EXPECT_EQ(ParseWave(jump, info), AVIERR_BADFORMAT);
 }
 
+TEST(WaveInfo, ManyTinyChunksBeforeTheSound) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> few(100, {"pad ", {}});
+    few.push_back({"fmt ", PcmFmt(1, 8000, 8)});
+    few.push_back({"data", Ramp(8)});
+    TWaveInfo info;
+    EXPECT_EQ(ParseWave(Riff(few), info), AVIERR_OK);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> many(5000, {"pad ", {}});
+    many.insert(many.end(), few.end() - 2, few.end());
+    EXPECT_EQ(ParseWave(Riff(many), info), AVIERR_BADFORMAT);
+}
+
 TEST_F(AviFileTest, OpeningWaveFiles) {
     PAVIFILE f = reinterpret_cast<PAVIFILE>(1);
     EXPECT_EQ(AVIFileOpenA(&f, Scratch.File("missing.wav").c_str(), OF_READ, nullptr), AVIERR_FILEOPEN);
