@@ -26,9 +26,9 @@ Bytes MakePicture() {
         for (int x = 0; x < w; ++x) {
             seed = seed * 1103515245u + 12345u;
             if ((x / 128 + y / 96) % 3 == 0) {
-                p[i++] = 240;
+                p[i++] = 236;  // a grey background: runs for PackBits too
                 p[i++] = 236;
-                p[i++] = 228;
+                p[i++] = 236;
                 continue;
             }
             const int noise = int(seed >> 28) & 3;
