@@ -1,5 +1,6 @@
 #pragma once
 // Pixel accessor over one 32-bit raster and the triangle warp with cross-dissolve.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,19 @@ inline int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapSub(0, a) : 
 // Each colour field becomes (S * (256 - p) + E * p) shr 8; the fourth byte of the result
 // is 0. For a position outside 0 .. 256 each field keeps its low 8 bits.
 uint32_t BlendColors(uint32_t S, uint32_t E, int32_t p);
+
+// Spans are drawn eight pixels at a time when the processor has AVX2, with the same
+// result as the plain loop. Turning this off forces the plain loop (the tests compare both).
+void SetWideSpans(bool enabled);
+bool WideSpans();
+
+// One triangle of the warp: its destination vertices, then the same vertices in the start
+// picture and in the end picture.
+struct TMorphTriangleCoords {
+    int32_t X1, Y1, X2, Y2, X3, Y3;
+    int32_t S1x, S1y, S2x, S2y, S3x, S3y;
+    int32_t E1x, E1y, E2x, E2y, E3x, E3y;
+};
 
 class TBmpMorph {
 public:
@@ -50,6 +64,10 @@ public:
                        int32_t S1x, int32_t S1y, int32_t S2x, int32_t S2y, int32_t S3x, int32_t S3y,
                        int32_t E1x, int32_t E1y, int32_t E2x, int32_t E2y, int32_t E3x, int32_t E3y,
                        int32_t p);
+
+    // MorphTriangle on each triangle in order (later triangles win where they overlap).
+    void MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
+                        const TBmpMorph& End, int32_t p);
 
 private:
     TBitmap* FGraphic = nullptr;

@@ -162,23 +162,27 @@ void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position) {
     // MorphMesh is computed for columns and rows 0 .. 99 only.
     const int32_t cols = std::min(UsedCols(), int32_t(100));
     const int32_t rows = std::min(UsedRows(), int32_t(100));
+    // Triangles go to the accessor in batches, in drawing order.
+    std::array<TMorphTriangleCoords, 256> batch;
+    size_t n = 0;
+    auto flush = [&] {
+        dest.MorphTriangles(batch.data(), n, start, end, Position);
+        n = 0;
+    };
     for (int32_t jj = 0; jj + 1 < rows; ++jj)
         for (int32_t ii = 0; ii + 1 < cols; ++ii) {
             const size_t i = size_t(ii), j = size_t(jj);
             // Cut along the diagonal from the top-right to the bottom-left point.
-            dest.MorphTriangle(M[i][j].X, M[i][j].Y, M[i + 1][j].X, M[i + 1][j].Y,
-                               M[i][j + 1].X, M[i][j + 1].Y, start, end,
-                               S[i][j].X, S[i][j].Y, S[i + 1][j].X, S[i + 1][j].Y,
-                               S[i][j + 1].X, S[i][j + 1].Y,
-                               E[i][j].X, E[i][j].Y, E[i + 1][j].X, E[i + 1][j].Y,
-                               E[i][j + 1].X, E[i][j + 1].Y, Position);
-            dest.MorphTriangle(M[i + 1][j].X, M[i + 1][j].Y, M[i + 1][j + 1].X,
-                               M[i + 1][j + 1].Y, M[i][j + 1].X, M[i][j + 1].Y, start, end,
-                               S[i + 1][j].X, S[i + 1][j].Y, S[i + 1][j + 1].X,
-                               S[i + 1][j + 1].Y, S[i][j + 1].X, S[i][j + 1].Y,
-                               E[i + 1][j].X, E[i + 1][j].Y, E[i + 1][j + 1].X,
-                               E[i + 1][j + 1].Y, E[i][j + 1].X, E[i][j + 1].Y, Position);
+            batch[n++] = {M[i][j].X, M[i][j].Y, M[i + 1][j].X, M[i + 1][j].Y, M[i][j + 1].X, M[i][j + 1].Y,
+                          S[i][j].X, S[i][j].Y, S[i + 1][j].X, S[i + 1][j].Y, S[i][j + 1].X, S[i][j + 1].Y,
+                          E[i][j].X, E[i][j].Y, E[i + 1][j].X, E[i + 1][j].Y, E[i][j + 1].X, E[i][j + 1].Y};
+            batch[n++] = {M[i + 1][j].X, M[i + 1][j].Y, M[i + 1][j + 1].X, M[i + 1][j + 1].Y, M[i][j + 1].X,
+                          M[i][j + 1].Y, S[i + 1][j].X, S[i + 1][j].Y, S[i + 1][j + 1].X, S[i + 1][j + 1].Y,
+                          S[i][j + 1].X, S[i][j + 1].Y, E[i + 1][j].X, E[i + 1][j].Y, E[i + 1][j + 1].X,
+                          E[i + 1][j + 1].Y, E[i][j + 1].X, E[i][j + 1].Y};
+            if (n + 2 > batch.size()) flush();
         }
+    if (n > 0) flush();
 }
 
 void TMorphGrid::DrawGrid(bool IsStart, TBitmap& Dest) {

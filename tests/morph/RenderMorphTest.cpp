@@ -163,16 +163,32 @@ TEST(RenderMorphTest, SamplesOutsideThePictureReadBlack) {
 
 // ---- Differential: the engine against the plain transcription ------------------------
 
+// Runs a check once with eight-pixel spans (where the processor has them) and once with
+// the plain loop, restoring the setting afterwards.
+template <class F>
+void WithBothSpanLoops(F check) {
+    struct Restore {
+        bool Was = WideSpans();
+        ~Restore() { SetWideSpans(Was); }
+    } restore;
+    for (bool wide : {true, false}) {
+        SCOPED_TRACE(wide ? "wide spans" : "plain spans");
+        SetWideSpans(wide);
+        check();
+    }
+}
+
 struct RandomCoords {
     std::mt19937& rng;
     int32_t Range(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
 };
 
 TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
+    WithBothSpanLoops([] {
     std::mt19937 rng(20240607);
     RandomCoords r{rng};
     for (int iter = 0; iter < 4000; ++iter) {
-        const int kind = iter % 8;
+        const int kind = iter % 9;
         const int32_t dw = r.Range(1, 48), dh = r.Range(1, 40);
         TBitmap start, end, a, b;
         FillRandom(start, r.Range(0, 3) == 0 ? 0 : r.Range(1, 40), r.Range(1, 40), rng);
@@ -199,6 +215,7 @@ TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
                 for (int k = 1; k < 6; k += 2) d[k] = r.Range(-3, 15);
                 break;
             }
+            case 8: fill(s, -5000000, 5000000); fill(e, -5000000, 5000000); break;  // large, no wrap
             case 7: {  // tall, narrow, far above and below
                 for (int k = 1; k < 6; k += 2) d[k] = r.Range(-5000, 5000);
                 for (int k = 0; k < 6; k += 2) d[k] = r.Range(-5, 50);
@@ -225,9 +242,45 @@ TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
             << "iteration " << iter << " kind " << kind << " p " << p << " dest " << d[0] << "," << d[1]
             << " " << d[2] << "," << d[3] << " " << d[4] << "," << d[5];
     }
+    });
+}
+
+// Coordinates beyond two million pixels take the remainder stepping; a very wide picture
+// makes those samples land inside it, so every one of them is checked.
+TEST(RenderMorphDifferentialTest, SamplesFarRightInAWidePictureMatch) {
+    std::mt19937 rng(99);
+    RandomCoords r{rng};
+    TBitmap wide, end;
+    FillRandom(wide, 2500000, 2, rng);
+    FillRandom(end, 30, 30, rng);
+    WithBothSpanLoops([&] {
+        for (int iter = 0; iter < 300; ++iter) {
+            TBitmap a, b;
+            FillRandom(a, 48, 8, rng);
+            b.Assign(a);
+            int32_t d[6], s[6], e[6];
+            for (int k = 0; k < 6; k += 2) {
+                d[k] = r.Range(-5, 52);
+                d[k + 1] = r.Range(-2, 9);
+                s[k] = r.Range(2100000, 2499999);
+                s[k + 1] = r.Range(-1, 2);
+                e[k] = r.Range(-5, 35);
+                e[k + 1] = r.Range(-5, 35);
+            }
+            const int32_t p = r.Range(0, 256);
+            TBmpMorph ps(wide), pe(end), pd(a);
+            pd.MorphTriangle(d[0], d[1], d[2], d[3], d[4], d[5], ps, pe, s[0], s[1], s[2], s[3], s[4], s[5],
+                             e[0], e[1], e[2], e[3], e[4], e[5], p);
+            reference::Accessor rs(wide), re(end), rd(b);
+            reference::MorphTriangle(rd, d[0], d[1], d[2], d[3], d[4], d[5], rs, re, s[0], s[1], s[2], s[3],
+                                     s[4], s[5], e[0], e[1], e[2], e[3], e[4], e[5], p);
+            ASSERT_EQ(Snapshot(a), Snapshot(b)) << "iteration " << iter;
+        }
+    });
 }
 
 TEST(RenderMorphDifferentialTest, WholeMeshesMatchTheTranscription) {
+    WithBothSpanLoops([] {
     std::mt19937 rng(77);
     RandomCoords r{rng};
     for (int iter = 0; iter < 400; ++iter) {
@@ -258,6 +311,7 @@ TEST(RenderMorphDifferentialTest, WholeMeshesMatchTheTranscription) {
         reference::RenderMorph(*g, b, p);
         ASSERT_EQ(Snapshot(a), Snapshot(b)) << "iteration " << iter << " style " << style << " p " << p;
     }
+    });
 }
 
 }  // namespace
