@@ -57,6 +57,15 @@ inline TFakeDialogs& AppDialogs()
     return dialogs;
 }
 
+// A new, empty folder of its own under the system's temporary folder.
+inline std::string UniqueTempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv_app_XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    return pattern;
+}
+
 // Fills a picture with a smooth pattern that differs per seed, so pictures can be told apart.
 inline void PaintPattern(TBitmap& bmp, int width, int height, int seed)
 {
@@ -73,9 +82,7 @@ protected:
     void SetUp() override
     {
         FOldDir = GetCurrentDir();
-        std::string pattern = (std::filesystem::temp_directory_path() / "qv_app_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        Dir = pattern;
+        Dir = UniqueTempDir();
         Editor = std::make_unique<TEditor>(Dialogs);
         Main().OnTerminate = [this] { ++Terminations; };
         Editor->Show();

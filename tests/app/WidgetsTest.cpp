@@ -133,8 +133,7 @@ TEST(QtDialogsTest, FiltersBecomeQtNameFilters)
 
 TEST(QtDialogsTest, PicturePreviewShowsReadablePicturesAndNamesBadOnes)
 {
-    const std::string dir = (std::filesystem::temp_directory_path() / "qv_preview_test").string();
-    std::filesystem::create_directories(dir);
+    const std::string dir = UniqueTempDir();
     TBitmap b;
     PaintPattern(b, 300, 100, 1);
     b.SaveImageFile(dir + "/wide.bmp");
@@ -170,8 +169,7 @@ TEST(ErrorGuardTest, ShowsTheMessageAndReturns)
 TEST(DialogSeamTest, ChoosingAFileMovesIntoItsFolderAndIsRemembered)
 {
     const std::string old = GetCurrentDir();
-    const std::string dir = (std::filesystem::temp_directory_path() / "qv_seam_test").string();
-    std::filesystem::create_directories(dir);
+    const std::string dir = UniqueTempDir();
     TFakeDialogs dialogs;
     TFileDialog dialog{"OpenDialog1", TFileDialogKind::OpenFile, "Morphing Grid|*.grid", "*.grid", "*.grid"};
     dialogs.Answers.push_back(std::nullopt);
