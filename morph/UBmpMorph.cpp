@@ -196,6 +196,7 @@ struct TSpanContext {
     int64_t DestWidth;
     int32_t Position;
     bool PackedBlend;  // position inside 0 .. 256
+    bool Wide;         // eight-pixel steps allowed (see SpanContext)
 };
 
 
@@ -326,7 +327,7 @@ void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoin
     TLine ex(L.Ex, WrapSub(R.Ex, L.Ex), z0, args...), ey(L.Ey, WrapSub(R.Ey, L.Ey), z0, args...);
 #if defined(__x86_64__)
     if constexpr (std::is_same_v<TLine, TFixedLine>) {
-        if (c.PackedBlend && c.Start.PitchWords >= 0 && c.End.PitchWords >= 0 && WideSpans()) {
+        if (c.Wide) {
             SpanFixedAvx2(c, out, count, sx, sy, ex, ey);
             return;
         }
@@ -410,6 +411,19 @@ struct TPreparedTriangle {
     }
 };
 
+TSource SourceOf(const TBmpMorph& m) {
+    return {m.Rows().data(), uint32_t(m.Width()), uint32_t(m.Height()), m.PitchWords()};
+}
+
+TSpanContext SpanContext(const TBmpMorph& Dest, const TBmpMorph& Start, const TBmpMorph& End, int32_t p) {
+    TSpanContext c{SourceOf(Start), SourceOf(End), Dest.Rows().data(), Dest.Width(), p, p >= 0 && p <= 256, false};
+    // Eight pixels are sampled before any is written, so a destination that is also a
+    // source (where a pixel may sample one written just before) takes the plain loop.
+    c.Wide = c.PackedBlend && c.Start.PitchWords >= 0 && c.End.PitchWords >= 0 &&
+             Start.Graphic() != Dest.Graphic() && End.Graphic() != Dest.Graphic() && WideSpans();
+    return c;
+}
+
 }  // namespace
 
 
@@ -422,18 +436,14 @@ void TBmpMorph::MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, in
     if (FRows.empty()) return;  // nothing can be written
     const TPreparedTriangle t(
         {X1, Y1, X2, Y2, X3, Y3, S1x, S1y, S2x, S2y, S3x, S3y, E1x, E1y, E2x, E2y, E3x, E3y}, FHeight);
-    const TSpanContext c{{Start.FRows.data(), uint32_t(Start.FWidth), uint32_t(Start.FHeight), Start.FPitchWords},
-                         {End.FRows.data(), uint32_t(End.FWidth), uint32_t(End.FHeight), End.FPitchWords},
-                         FRows.data(), FWidth, p, p >= 0 && p <= 256};
+    const TSpanContext c = SpanContext(*this, Start, End, p);
     for (int32_t y = t.YFirst; y <= t.YLast; ++y) t.DrawRow(c, y);
 }
 
 void TBmpMorph::MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
                                const TBmpMorph& End, int32_t p) {
     if (FRows.empty()) return;
-    const TSpanContext c{{Start.FRows.data(), uint32_t(Start.FWidth), uint32_t(Start.FHeight), Start.FPitchWords},
-                         {End.FRows.data(), uint32_t(End.FWidth), uint32_t(End.FHeight), End.FPitchWords},
-                         FRows.data(), FWidth, p, p >= 0 && p <= 256};
+    const TSpanContext c = SpanContext(*this, Start, End, p);
     // One triangle after the other, each top to bottom: drawing the whole batch in picture
     // row order was measured slower (the processor's prefetching follows a triangle's rows
     // better than a row across many triangles).

@@ -50,6 +50,10 @@ public:
     TBitmap* Graphic() const { return FGraphic; }
     int32_t Width() const { return FWidth; }
     int32_t Height() const { return FHeight; }
+    // Row addresses taken when attaching, and their common distance in pixels (-1 when the
+    // rows are not evenly spaced).
+    const std::vector<uint8_t*>& Rows() const { return FRows; }
+    int32_t PitchWords() const { return FPitchWords; }
 
     // 0 outside the raster.
     uint32_t GetPixel(int32_t X, int32_t Y) const;
