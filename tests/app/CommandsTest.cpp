@@ -1,7 +1,11 @@
 // The project, picture and video commands, driven through the dialog seam.
+#include <QScrollArea>
 #include <QSlider>
+#include <QSplitter>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolButton>
+#include <algorithm>
 #include <fstream>
 
 #include "EditorFixture.h"
@@ -311,6 +315,92 @@ TEST_F(EditorTest, FailedAviExportShowsItsMessageAndRestoresCursorAndStatusBar)
     EXPECT_FALSE(std::filesystem::exists(PathOf("missing/folder/movie.avi")));
     // The frames were made before the write failed: the slider followed them to the end.
     EXPECT_EQ(Preview().Tbpos->value(), 255);
+}
+
+}  // namespace qv::test
+
+namespace qv::test {
+
+
+TEST_F(EditorTest, AviFramesHaveThePictureSizeWhateverThePreviewWindowsSize)
+{
+    OpenStart(MakePicture("a.bmp", 16, 12, 1));
+    OpenEnd(MakePicture("b.bmp", 16, 12, 2));
+    // A preview window smaller than the picture, showing the end of a playback while the
+    // slider stands at 0.
+    Preview().resize(10, Preview().height() - 5);
+    Preview().SeDuration->setValue(40);
+    Preview().Tbpos->setValue(0);
+    Preview().SpeedButton1->click();
+    ASSERT_EQ(Preview().LastPlayPosition(), 255);
+
+    // The first frame is rendered into the preview at 0 although the slider showed 0.
+    int firstFrameDifferences = -2;
+    QObject::connect(Main().StatusBar1, &QStatusBar::messageChanged, [&](const QString& text) {
+        if (text == "Frame 1 of 2") {
+            TBitmap cut;  // what a 10-pixel-wide preview can show of position 0
+            cut.Assign(*RenderedOnWhite(Grid(), 0));
+            cut.SetWidth(Preview().Image1->Picture().Width());
+            cut.SetHeight(Preview().Image1->Picture().Height());
+            firstFrameDifferences = DifferentPixels(cut, Preview().Image1->Picture());
+        }
+    });
+    const std::string path = PathOf("small-preview.avi");
+    Dialogs.Answers.push_back(path);
+    Main().Saveasavi1->trigger();
+    ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
+    EXPECT_EQ(firstFrameDifferences, 0);
+
+    const std::vector<uint8_t> avi = ReadAll(path);
+    ASSERT_GT(avi.size(), 72u);
+    EXPECT_EQ(U32(avi, 48), 2u);   // frames
+    EXPECT_EQ(U32(avi, 64), 16u);  // the picture's width, not the preview's
+    EXPECT_EQ(U32(avi, 68), 12u);
+    // The first frame's pixels (24-bit rows, bottom row first) are the whole morph at 0.
+    const std::string movi = "movi";
+    const auto at = std::search(avi.begin(), avi.end(), movi.begin(), movi.end());
+    ASSERT_NE(at, avi.end());
+    const std::string dc = "00dc";
+    const auto chunk = std::search(at, avi.end(), dc.begin(), dc.end());
+    ASSERT_NE(chunk, avi.end());
+    const size_t data = size_t(chunk - avi.begin()) + 8;
+    ASSERT_EQ(U32(avi, data - 4), 16u * 3u * 12u);
+    const auto expected = RenderedOnWhite(Grid(), 0);
+    int wrong = 0;
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const size_t p = data + size_t(11 - y) * 48 + size_t(x) * 3;
+            const TColor c = expected->PixelColor(x, y);
+            wrong += avi[p] != GetBValue(c) || avi[p + 1] != GetGValue(c) || avi[p + 2] != GetRValue(c);
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(EditorTest, DraggingTheSplitterKeepsThePictureSizes)
+{
+    Main().Splitter1->setSizes({150, 644});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Main().ScrollBox1->width(), 150);
+    EXPECT_EQ(Main().Image1->size(), QSize(337, 313));
+    EXPECT_EQ(Main().Image1->Picture().Width(), 337);
+    EXPECT_EQ(Grid().PictureWidth, 337);
+}
+
+TEST_F(EditorTest, OpeningAPictureDiscardsMeshEditsAndAMissingProjectOnlyRefreshes)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    Press(Main().Image1, Qt::LeftButton, QPoint(20, 15));
+    Move(Main().Image1, QPoint(25, 18));
+    Release(Main().Image1, Qt::LeftButton, QPoint(25, 18));
+    ASSERT_EQ(Grid().StartMesh[1][1], Point(25, 18));
+    OpenEnd(MakePicture("same-size.bmp", 40, 30, 2));
+    EXPECT_EQ(Grid().StartMesh[1][1], Point(20, 15));
+
+    Dialogs.Answers.push_back(PathOf("typed-but-missing.grid"));
+    Main().Openproject1->trigger();
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Grid().PictureWidth, 40);
+    EXPECT_EQ(Grid().StartMesh[1][1], Point(20, 15));
 }
 
 }  // namespace qv::test

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -162,6 +163,19 @@ protected:
 private:
     std::string FOldDir;
 };
+
+// The morph at a position over a white picture of the picture size, as the preview shows it
+// right after a resize and a render.
+inline std::unique_ptr<TBitmap> RenderedOnWhite(TMorphGrid& grid, int position)
+{
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(pf32bit);
+    b->SetSize(grid.PictureWidth, grid.PictureHeight);
+    b->Canvas().Brush.Color = clWhite;
+    b->Canvas().FillRect(Rect(0, 0, b->Width(), b->Height()));
+    grid.RenderMorph(*b, position);
+    return b;
+}
 
 inline bool AllPixels(const TBitmap& bmp, TColor color)
 {

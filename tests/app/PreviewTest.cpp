@@ -7,19 +7,6 @@
 
 namespace qv::test {
 
-namespace {
-// The morph at a position as a fresh white picture of the picture size shows it.
-std::unique_ptr<TBitmap> Rendered(TMorphGrid& grid, int position)
-{
-    auto b = std::make_unique<TBitmap>();
-    b->SetPixelFormat(pf32bit);
-    b->SetSize(grid.PictureWidth, grid.PictureHeight);
-    b->Canvas().Brush.Color = clWhite;
-    b->Canvas().FillRect(Rect(0, 0, b->Width(), b->Height()));
-    grid.RenderMorph(*b, position);
-    return b;
-}
-}  // namespace
 
 TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
 {
@@ -38,8 +25,8 @@ TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
         }
     EXPECT_GE(covered, 39 * 29);
     Preview().Tbpos->setValue(255);
-    EXPECT_EQ(DifferentPixels(*Rendered(Grid(), 255), shown), 0);
-    EXPECT_GT(DifferentPixels(*Rendered(Grid(), 0), shown), 0);
+    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), shown), 0);
+    EXPECT_GT(DifferentPixels(*RenderedOnWhite(Grid(), 0), shown), 0);
 }
 
 TEST_F(EditorTest, ResizingThePreviewLeavesAWhitePictureOfTheNewSize)
@@ -64,7 +51,7 @@ TEST_F(EditorTest, PlayEndsAtTheLastPositionWithTheSliderUnmoved)
     EXPECT_EQ(Preview().LastPlayPosition(), 255);
     EXPECT_GE(Preview().LastPlayFrames(), 1);
     EXPECT_EQ(Preview().Tbpos->value(), 100);
-    EXPECT_EQ(DifferentPixels(*Rendered(Grid(), 255), Preview().Image1->Picture()), 0);
+    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), Preview().Image1->Picture()), 0);
     EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
