@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -200,6 +201,16 @@ struct TSpanContext {
 };
 
 
+// A cache hint for an address that may lie outside the picture (it is never dereferenced,
+// so it is formed as an integer).
+inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
+    const void* p = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + offset);
+    if (forWrite)
+        __builtin_prefetch(p, 1);
+    else
+        __builtin_prefetch(p, 0);
+}
+
 #if defined(__x86_64__)
 // Eight pixels at a time with AVX2, for spans on the fixed-point lines with a position in
 // 0 .. 256 and both pictures evenly spaced: the same integer formulas lane by lane.
@@ -248,9 +259,13 @@ QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     const uint8_t* base = src.Rows[0];
-    // The next blocks sample further along the same rows: ask for those lines early.
-    __builtin_prefetch(base + size_t(at[0]) * 4 + 256);
-    __builtin_prefetch(base + size_t(at[7]) * 4 + 256);
+    // The next blocks sample further along the same rows, and the next row of the
+    // triangle samples about one picture row lower: ask for those lines early.
+    const size_t pitch = size_t(src.PitchWords) * 4;
+    Prefetch(base, size_t(at[0]) * 4 + 256);
+    Prefetch(base, size_t(at[7]) * 4 + 256);
+    Prefetch(base, size_t(at[0]) * 4 + pitch);
+    Prefetch(base, size_t(at[7]) * 4 + pitch);
     uint32_t px[8];
     for (int k = 0; k < 8; ++k) std::memcpy(&px[k], base + size_t(at[k]) * 4, 4);
     const __m256i v = _mm256_setr_epi32(int32_t(px[0]), int32_t(px[1]), int32_t(px[2]), int32_t(px[3]),
@@ -281,7 +296,7 @@ QV_AVX2 void SpanFixedAvx2(const TSpanContext& c, uint8_t* out, int64_t count, c
                              _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(e, 8), maskLow), p)),
             maskG);
         const __m256i pixels = _mm256_or_si256(rb, g);
-        __builtin_prefetch(out + 512, 1);
+        Prefetch(out, 512, true);
         if (left >= 8) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pixels);
         } else {
