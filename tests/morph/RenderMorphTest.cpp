@@ -161,6 +161,35 @@ TEST(RenderMorphTest, SamplesOutsideThePictureReadBlack) {
     for (uint32_t w : Snapshot(dest)) ASSERT_EQ(w, B & 0x00FFFFFFu);
 }
 
+TEST(RenderMorphTest, DestinationOfAnotherFormatIsMade32BitFirst) {
+    auto g = PatternGrid(21, 17, 3, 3, 4);
+    g->StartMesh[1][1] = {13, 6};
+    TBitmap expected;
+    FillWith(expected, 21, 17, 0);
+    g->RenderMorph(expected, 90);
+    TBitmap dest;
+    dest.SetPixelFormat(pf24bit);
+    dest.SetWidth(21);
+    dest.SetHeight(17);
+    g->RenderMorph(dest, 90);
+    EXPECT_EQ(dest.PixelFormat(), pf32bit);
+    EXPECT_EQ(Snapshot(dest), Snapshot(expected));
+}
+
+TEST(RenderMorphTest, HugeTriangleIsClippedToTheDestination) {
+    // Forty thousand rows and columns around a 16 x 16 picture, sampled where it is drawn:
+    // only the visible part is visited, and it is the picture itself.
+    const uint32_t A = 0x7F3C5A96u;
+    TBitmap src, dst;
+    FillWith(src, 16, 16, A);
+    FillWith(dst, 16, 16, kSentinel);
+    TBmpMorph s(src), d(dst);
+    const int32_t v[6] = {-20000, -20000, 20000, -20000, 0, 20000};
+    d.MorphTriangle(v[0], v[1], v[2], v[3], v[4], v[5], s, s, v[0], v[1], v[2], v[3], v[4], v[5], v[0], v[1], v[2],
+                    v[3], v[4], v[5], 0);
+    for (uint32_t w : Snapshot(dst)) ASSERT_EQ(w, A & 0x00FFFFFFu);
+}
+
 // ---- Differential: the engine against the plain transcription ------------------------
 
 // Runs a check once with eight-pixel spans (where the processor has them) and once with
