@@ -148,6 +148,11 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
     SetWidth(width);
     SetHeight(height);
     if (channels == 1) SetPalette(bitmap ? BlackAndWhite() : GreyPalette(256));
+    // Rows of no pixels read nothing, however many the header claims.
+    if (width == 0 || height == 0) {
+        Changed();
+        return;
+    }
 
     auto sample = [&]() -> uint8_t {
         if (raw) {

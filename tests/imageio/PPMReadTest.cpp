@@ -111,6 +111,10 @@ TEST(PPMRead, FailureTexts) {
     EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("P6\n2 2\n255\n", {1, 2, 3, 4, 5, 6, 7})), "PPM: Stream read error.");
     EXPECT_NE(LoadError<TPPMGraphic>(Bytes("P6\n99999999999 1\n255\n")).find("width"), std::string::npos);
     EXPECT_NE(LoadError<TPPMGraphic>(Bytes("P5\n30000 30000\n255\n", {1})).find("need at least"), std::string::npos);
+    // No pixels in a row: a billion rows are done at once.
+    auto empty = LoadBytes<TPPMGraphic>(Bytes("P1\n0\n1100101001\n"));
+    EXPECT_EQ(empty->Width(), 0);
+    EXPECT_EQ(empty->Height(), 1100101001);
     // Variant digits without a format load nothing and fail nothing.
     for (const char* magic : {"P7\n", "P0\n", "P9 1 1\n"}) {
         auto ppm = LoadBytes<TPPMGraphic>(Bytes(magic));
