@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the Photo-CD reader. A load either fails with a qv::Exception or
-// gives a picture whose every row can be read back.
+// gives a picture whose every row can be read back. The first byte (which the pack does not
+// use) chooses the resolution, so that small packs of 195 KB are also tried.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::TMemoryStream stream(data, static_cast<int64_t>(size));
     qv::TPCDGraphic picture;
+    if (size > 0) picture.SetResolution(static_cast<uint8_t>(data[0] % 4));
     try {
         picture.LoadImageStream(stream);
     } catch (const qv::Exception&) {
