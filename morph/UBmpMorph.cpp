@@ -319,11 +319,23 @@ bool HasAvx2() {
 bool HasAvx2() { return false; }
 #endif
 
+inline void PrefetchAround(const TSource& src, int32_t x, int32_t y) {
+    if (uint32_t(x) >= src.Width || uint32_t(y) >= src.Height) return;
+    const uint8_t* row = src.Rows[uint32_t(y)];
+    Prefetch(row, size_t(uint32_t(x)) * 4 + 256);
+    if (uint32_t(y) + 1 < src.Height) Prefetch(src.Rows[uint32_t(y) + 1], size_t(uint32_t(x)) * 4);
+}
+
 template <bool Packed, class TLine>
 void SpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, TLine sx, TLine sy, TLine ex, TLine ey) {
     const TSource start = c.Start, end = c.End;
     const uint32_t p = uint32_t(c.Position), ip = 256u - p;
     for (int64_t k = 0; k < count; ++k) {
+        if ((k & 7) == 0) {
+            // As in the eight-pixel loop: the lines further along this row and the next.
+            PrefetchAround(start, sx.Get(), sy.Get());
+            PrefetchAround(end, ex.Get(), ey.Get());
+        }
         const uint32_t s = start.Word(sx.Get(), sy.Get());
         const uint32_t e = end.Word(ex.Get(), ey.Get());
         Store(out, Packed ? BlendWords(s, e, ip, p) : BlendColors(s, e, c.Position));
