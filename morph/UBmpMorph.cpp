@@ -200,7 +200,6 @@ struct TSpanContext {
     bool Wide;         // eight-pixel steps allowed (see SpanContext)
 };
 
-
 // A cache hint for an address that may lie outside the picture (it is never dereferenced,
 // so it is formed as an integer).
 inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
@@ -392,7 +391,6 @@ void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdge
         RunSpan<TDivisionLine>(c, out, count, L, R, z0, W);
 }
 
-
 // A destination triangle with its vertices sorted by row and its edge heights, ready to
 // give the two ends of any of its rows.
 struct TPreparedTriangle {
@@ -400,7 +398,6 @@ struct TPreparedTriangle {
     int32_t H12, H13, H23;
     bool LongIsLeft;
     int32_t YFirst, YLast;  // rows inside the destination; none when YFirst > YLast
-
 
     TPreparedTriangle(const TMorphTriangleCoords& t, int32_t destHeight)
         : V1{t.X1, t.Y1, t.S1x, t.S1y, t.E1x, t.E1y},
@@ -452,7 +449,6 @@ TSpanContext SpanContext(const TBmpMorph& Dest, const TBmpMorph& Start, const TB
 }
 
 }  // namespace
-
 
 void TBmpMorph::MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3,
                               int32_t Y3, const TBmpMorph& Start, const TBmpMorph& End,
