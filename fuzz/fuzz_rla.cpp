@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (picture.Width() < 0 || picture.Height() < 0) std::abort();
     unsigned sum = 0;
-    for (int32_t y = 0; y < picture.Height(); ++y) {
+    // Rows without bytes (width 0) have nothing to check, however many there are.
+    for (int32_t y = 0; picture.RowBytes() > 0 && y < picture.Height(); ++y) {
         const uint8_t* row = picture.ScanLine(y);
         for (int32_t i = 0; i < picture.RowBytes(); ++i) sum += row[i];
     }
