@@ -370,7 +370,11 @@ void TTIFFGraphic::LoadImageStream(TStream& stream) {
         std::vector<uint8_t> strip(size_t(stripSize), 0);
         stream.Seek(start, TSeekOrigin::soBeginning);
         if (decoder) {
-            const int64_t packedSize = std::min<int64_t>({byteCounts[s], std::max<int64_t>(0, streamSize - start), INT32_MAX});
+            // No LZW or PackBits stream needs more than about one and a half times the
+            // bytes it decodes to; the cap keeps a file whose strips all name one huge byte
+            // range from being read once per strip.
+            const int64_t packedSize = std::min<int64_t>(
+                {byteCounts[s], std::max<int64_t>(0, streamSize - start), 2 * stripSize + 4096, INT32_MAX});
             std::vector<uint8_t> packed(static_cast<size_t>(packedSize));
             const int64_t got = stream.Read(packed.data(), packedSize);
             const uint8_t* source = packed.data();
