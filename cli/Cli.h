@@ -46,6 +46,13 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<st
 // A whole decimal number within min..max, else EUsageError naming what.
 int32_t ParseIntArg(const std::string& text, int32_t min, int32_t max, std::string_view what);
 
+class TMorphGrid;
+// Opens a project as the editor's Open project does on a fresh start: the project's folder is
+// the current folder while its pictures load (so pictures named by bare name are found), and
+// the starting folder is current again afterwards. project must be an absolute path; a missing
+// project file is a failure here (EFOpenError), not the editor's silent no-op.
+void OpenProject(const std::string& project, TMorphGrid& grid);
+
 // The commands of the table.
 void RunConvert(const std::vector<std::string>& args, std::ostream& out);
 void RunInfo(const std::vector<std::string>& args, std::ostream& out);

@@ -37,6 +37,18 @@ constexpr int32_t kStartGridSize = 3;
 
 }  // namespace
 
+void OpenProject(const std::string& project, TMorphGrid& grid) {
+    {
+        TFileStream probe(project, fmOpenRead | fmShareDenyNone);
+    }
+    TCurrentDirRestorer restore;
+    if (!SetCurrentDir(ExtractFilePath(project)))
+        throw EFOpenError("Cannot change to the folder of " + project);
+    grid.SetPictureSize(Point(kStartWidth, kStartHeight));
+    grid.SetGridSize(Point(kStartGridSize, kStartGridSize));
+    grid.LoadGridFile(project);
+}
+
 void RunConvert(const std::vector<std::string>& args, std::ostream&) {
     const TParsedArgs a = ParseArgs(args, {});
     ExpectPositionals(a, 2, "IN OUT");
@@ -71,19 +83,8 @@ void RunRender(const std::vector<std::string>& args, std::ostream&) {
     // becomes the current one.
     const std::string project = ExpandFileName(a.Positional[0]);
     const std::string output = ExpandFileName(a.Positional[1]);
-    {
-        // A project that does not exist is a failure here, not the editor's silent no-op.
-        TFileStream probe(project, fmOpenRead | fmShareDenyNone);
-    }
-
-    TCurrentDirRestorer restore;
-    if (!SetCurrentDir(ExtractFilePath(project)))
-        throw EFOpenError("Cannot change to the folder of " + project);
-
     TMorphGrid grid;
-    grid.SetPictureSize(Point(kStartWidth, kStartHeight));
-    grid.SetGridSize(Point(kStartGridSize, kStartGridSize));
-    grid.LoadGridFile(project);
+    OpenProject(project, grid);
 
     TGenericGraphic picture;
     picture.SetPixelFormat(pf32bit);

@@ -15,27 +15,6 @@
 
 namespace qv {
 
-namespace {
-
-// Puts the current folder back when the command ends, however it ends.
-class TFolderRestorer {
-public:
-    TFolderRestorer() : FSaved(GetCurrentDir()) {}
-    ~TFolderRestorer() { SetCurrentDir(FSaved); }
-    TFolderRestorer(const TFolderRestorer&) = delete;
-    TFolderRestorer& operator=(const TFolderRestorer&) = delete;
-
-private:
-    std::string FSaved;
-};
-
-// The editor's grid right after start-up, before a project is opened into it.
-constexpr int32_t kStartWidth = 337;
-constexpr int32_t kStartHeight = 313;
-constexpr int32_t kStartGridSize = 3;
-
-}  // namespace
-
 void RunAvi(const std::vector<std::string>& args, std::ostream&) {
     const TParsedArgs a = ParseArgs(args, {"--duration", "--wav"});
     if (a.Positional.size() != 2)
@@ -59,18 +38,8 @@ void RunAvi(const std::vector<std::string>& args, std::ostream&) {
     const std::string project = ExpandFileName(a.Positional[0]);
     const std::string output = ExpandFileName(a.Positional[1]);
     if (!wav.empty()) wav = ExpandFileName(wav);
-    {
-        // A missing project is a failure here, not the editor's silent no-op.
-        TFileStream probe(project, fmOpenRead | fmShareDenyNone);
-    }
-
-    TFolderRestorer restore;
-    if (!SetCurrentDir(ExtractFilePath(project))) throw EFOpenError("Cannot change to the folder of " + project);
-
     TMorphGrid grid;
-    grid.SetPictureSize(Point(kStartWidth, kStartHeight));
-    grid.SetGridSize(Point(kStartGridSize, kStartGridSize));
-    grid.LoadGridFile(project);
+    OpenProject(project, grid);
 
     // Progress on one terminal line, ended also when the export fails.
     struct TProgressLine {
