@@ -111,7 +111,9 @@ TEST(PCDRead, PackInsideALargerStreamAndSmallerResolutions) {
     Pack p;
     p.Fill(188, 156, 137);
     p.Luma(3, 4) = 0;
-    std::vector<uint8_t> data(1000, 0xAA);
+    std::vector<uint8_t> data;
+    data.reserve(1000 + p.Bytes.size());
+    data.assign(1000, 0xAA);
     data.insert(data.end(), p.Bytes.begin(), p.Bytes.end());
     TMemoryStream stream(data);
     stream.SetPosition(1000);

@@ -26,6 +26,7 @@ struct Tag {
 // not fit their entries.
 std::vector<uint8_t> MiniTiff(std::vector<Tag> tags, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> f = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    f.reserve(f.size() + data.size() + 1024);  // also keeps g++ 12 from a false bounds warning
     f.insert(f.end(), data.begin(), data.end());
     if (f.size() % 2) f.push_back(0);
     const uint32_t ifd = uint32_t(f.size());

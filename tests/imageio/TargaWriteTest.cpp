@@ -66,8 +66,10 @@ TEST(TargaWrite, RoundTripsInEveryDepthCompressedAndRaw) {
             back.LoadImageStream(stream);
             SCOPED_TRACE(std::string(PixelFormatName(pf)) + (compressed ? " rle" : " raw"));
             ExpectSamePixels(tga, back);
-            if (pf == pf8bit) EXPECT_EQ(back.Palette().Entries.size(), 256u);
-            if (pf == pf8bit) EXPECT_EQ(back.Palette().Entries[0], tga.Palette().Entries[0]);
+            if (pf == pf8bit) {
+                EXPECT_EQ(back.Palette().Entries.size(), 256u);
+                EXPECT_EQ(back.Palette().Entries[0], tga.Palette().Entries[0]);
+            }
         }
 }
 

@@ -156,7 +156,9 @@ inline void Put16(std::vector<uint8_t>& b, uint16_t v) {
 inline void Put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
-inline void PutId(std::vector<uint8_t>& b, const char (&s)[5]) { b.insert(b.end(), s, s + 4); }
+inline void PutId(std::vector<uint8_t>& b, const char (&s)[5]) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(s[i]));
+}
 
 inline std::vector<uint8_t> PcmFmt(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
     std::vector<uint8_t> f;
