@@ -15,6 +15,19 @@ namespace {
 
 // ---- picture loading -------------------------------------------------------------
 
+// The bare name of a picture path if a file of that name is in the current folder, else
+// empty. Projects written on Windows store paths such as C:\pics\a.bmp; their bare
+// name is what follows the last backslash or drive colon, tried after the plain one.
+std::string BareNameInCurrentFolder(const std::string& fileName) {
+    const std::string bare = ExtractFileName(fileName);
+    if (!bare.empty() && FileExists(bare)) return bare;
+    const size_t cut = bare.find_last_of("\\:");
+    if (cut == std::string::npos) return std::string();
+    const std::string windowsBare = bare.substr(cut + 1);
+    if (!windowsBare.empty() && FileExists(windowsBare)) return windowsBare;
+    return std::string();
+}
+
 void LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
     (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
 
@@ -22,9 +35,8 @@ void LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
     // folder; the stored name keeps the path as given.
     std::string name = fileName;
     if (!FileExists(name)) {
-        const std::string bare = ExtractFileName(name);
-        if (bare.empty() || !FileExists(bare)) return;
-        name = bare;
+        name = BareNameInCurrentFolder(fileName);
+        if (name.empty()) return;
     }
 
     // Loaded completely before anything of the grid changes: a reader failure (or an

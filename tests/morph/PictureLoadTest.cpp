@@ -161,6 +161,31 @@ TEST(PictureLoad, MovedPictureIsFoundByBareNameAndTheFullPathKept) {
     EXPECT_EQ(Mismatches(g.StartBmp, 12, 8, Blocks(1, 1, 4)), 0);
 }
 
+// Projects written on Windows name their pictures with backslashes and a drive letter.
+TEST(PictureLoad, WindowsPathIsFoundByBareNameAndKeptAsStored) {
+    TempFolder dir;
+    testing::CurrentFolderGuard keep;
+    WritePicture(dir / "start.bmp", 9, 7, Blocks(1, 1, 2));
+    WritePicture(dir / "end.bmp", 9, 7, Blocks(1, 1, 5));
+    ASSERT_TRUE(SetCurrentDir(dir.Path()));
+    TMorphGrid g;
+    const std::string startPath = "C:\\Users\\ann\\Pictures\\start.bmp";
+    g.LoadStartPicture(startPath);
+    EXPECT_EQ(g.StartFileName, startPath);
+    EXPECT_EQ(g.PictureWidth, 9);
+    EXPECT_EQ(Mismatches(g.StartBmp, 9, 7, Blocks(1, 1, 2)), 0);
+    g.LoadEndPicture("D:end.bmp");
+    EXPECT_EQ(g.EndFileName, "D:end.bmp");
+    EXPECT_EQ(Mismatches(g.EndBmp, 9, 7, Blocks(1, 1, 5)), 0);
+
+    // A name whose last part is not in the folder still changes nothing but the name.
+    GridSnapshot before(g);
+    g.LoadStartPicture("C:\\Users\\ann\\missing.bmp");
+    before.ExpectPicturesAndMeshesOf(g);
+    g.LoadStartPicture("C:\\Users\\ann\\");
+    before.ExpectPicturesAndMeshesOf(g);
+}
+
 TEST(PictureLoad, MissingPictureChangesOnlyTheStoredName) {
     TempFolder dir;
     WritePicture(dir / "a.bmp", 10, 10, Blocks(1, 1, 1));
