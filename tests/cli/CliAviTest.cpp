@@ -1,6 +1,14 @@
 // quorvalin-cli avi: a project's transition as a movie, frame for frame the engine's render.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
 #include <sstream>
 
 #include "cli/Cli.h"
@@ -124,6 +132,46 @@ TEST(CliAvi, SoundTrackAndFailures) {
     EXPECT_NE(r.Err.find("none.grid"), std::string::npos) << r.Err;
     EXPECT_FALSE(FileExists(scratch.File("x.avi")));
     EXPECT_TRUE(TScratch::Entries(scratch.TmpDir()).empty());
+}
+
+TEST(CliAvi, ProgressOnATerminal) {
+    TScratch scratch;
+    TFolderGuard keep;
+    MakeProject(scratch);
+    ASSERT_TRUE(SetCurrentDir(scratch.Root()));
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios mode{};
+    ASSERT_EQ(::tcgetattr(slave, &mode), 0);
+    ::cfmakeraw(&mode);  // bytes as written: no carriage return added before a line feed
+    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &mode), 0);
+
+    // Standard error is the terminal while the tool runs.
+    std::cerr.flush();
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ASSERT_GE(saved, 0);
+    ::dup2(slave, STDERR_FILENO);
+    const TRun r = RunTool({"avi", "proj/p.grid", "--duration", "200", "out.avi"});
+    std::cerr.flush();
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(slave);
+
+    const std::string expected =
+        "\rframe 1 of 6\rframe 2 of 6\rframe 3 of 6\rframe 4 of 6\rframe 5 of 6\rframe 6 of 6\n";
+    std::string shown;
+    pollfd pfd{master, POLLIN, 0};
+    while (shown.size() < expected.size() && ::poll(&pfd, 1, 2000) > 0) {
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, size_t(n));
+    }
+    ::close(master);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(FileExists(scratch.File("out.avi")));
 }
 
 TEST(CliAvi, UsageErrors) {

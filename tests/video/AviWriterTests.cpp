@@ -2,6 +2,9 @@
 // work file and the target's safety; the DIB helpers.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <memory>
 
 #include "AviTestUtil.h"
@@ -62,6 +65,30 @@ std::vector<uint8_t> Bgr(const TBitmap& bmp) {
         }
     return out;
 }
+
+// Caps the size of the files this process writes, so that a write runs out of room as on a
+// full disk; the signal such a write raises is ignored meanwhile.
+class TFileSizeCap {
+public:
+    explicit TFileSizeCap(rlim_t bytes) {
+        FHaveOld = ::getrlimit(RLIMIT_FSIZE, &FOld) == 0;
+        FOldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit cap = FOld;
+        cap.rlim_cur = bytes;
+        EXPECT_TRUE(FHaveOld && ::setrlimit(RLIMIT_FSIZE, &cap) == 0) << "cannot cap file sizes";
+    }
+    ~TFileSizeCap() {
+        if (FHaveOld) ::setrlimit(RLIMIT_FSIZE, &FOld);
+        ::signal(SIGXFSZ, FOldHandler);
+    }
+    TFileSizeCap(const TFileSizeCap&) = delete;
+    TFileSizeCap& operator=(const TFileSizeCap&) = delete;
+
+private:
+    rlimit FOld{};
+    bool FHaveOld = false;
+    sighandler_t FOldHandler = SIG_DFL;
+};
 
 class AviWriterTest : public ::testing::Test {
 protected:
@@ -375,6 +402,47 @@ TEST_F(AviWriterTest, SoundFailuresKeepTheOldTargetAndLeaveNoWorkFile) {
     w.SetFileName(target);
     w.WriteMovie();
     EXPECT_EQ(ReadFileBytes(target).size() > 100, true);
+    ExpectNoWorkFile();
+}
+
+TEST_F(AviWriterTest, FullDiskFailuresNameTheirStepAndKeepTheOldTarget) {
+    TFrames frames;
+    for (int k = 0; k < 3; ++k) frames.Add(20, 20, k);  // 1200 bytes per stored frame
+    const std::string target = Scratch.File("keep.avi");
+    const std::vector<uint8_t> old = {'o', 'l', 'd', '!'};
+    WriteFileBytes(target, old);
+    TAviWriter w;
+    w.SetWidth(20);
+    w.SetHeight(20);
+    frames.HandTo(w);
+    w.SetFileName(target);
+
+    // The work file runs out of room in the second frame: the write's result code, as
+    // 8 upper-case hexadecimal digits, names the failure.
+    std::string message;
+    {
+        TFileSizeCap cap(2000);
+        message = MessageOf([&] { w.WriteMovie(); });
+    }
+    EXPECT_EQ(message, "Failed to add frame to AVI. Err=8004406E");
+    EXPECT_EQ(ReadFileBytes(target), old);
+    ExpectNoWorkFile();
+
+    // The work file (3600 bytes) fits, the movie (headers and index on top) does not.
+    {
+        TFileSizeCap cap(3800);
+        message = MessageOf([&] { w.WriteMovie(); });
+    }
+    EXPECT_EQ(message, "Unable to write output file");
+    EXPECT_EQ(ReadFileBytes(target), old);
+    ExpectNoWorkFile();
+    EXPECT_EQ(TScratch::Entries(Scratch.Root()), (std::vector<std::string>{"keep.avi", "tmp"}));
+
+    // With room again the same writer replaces the old file with the whole movie.
+    w.WriteMovie();
+    const auto b = ReadFileBytes(target);
+    ASSERT_GT(b.size(), 3600u);
+    EXPECT_EQ(StoredFrame(b, 2, 20, 20), Bgr(*frames.Items[2]));
     ExpectNoWorkFile();
 }
 
