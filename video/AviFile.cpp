@@ -433,7 +433,10 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const 
         return AVIERR_UNSUPPORTED;
     return Guarded([&]() -> HRESULT {
         TStreamData& data = *stream->Data;
-        data.Chunks.reserve(data.Chunks.size() + 1);  // no failure after the bytes are written
+        // Room for the entry before the bytes are written (no failure after that), grown
+        // by doubling: room for just one more would copy the whole list on every sample.
+        if (data.Chunks.size() == data.Chunks.capacity())
+            data.Chunks.reserve(std::max<size_t>(16, 2 * data.Chunks.capacity()));
         const int64_t offset = data.File->Seek(0, TSeekOrigin::soEnd);
         try {
             data.File->WriteBuffer(lpBuffer, cbBuffer);

@@ -6,6 +6,10 @@
 #include "framework/Stream.h"
 #include "video/AviFile.h"
 
+namespace qvtest {
+long AllocationCount();  // AllocationCounter.cpp
+}
+
 using namespace qv;
 using namespace qvtest;
 
@@ -342,6 +346,31 @@ TEST_F(AviFileTest, WorkFileRefusesMisuse) {
     EXPECT_EQ(AVIStreamSetFormat(wave.Stream, 0, header.data(), 40), AVIERR_READONLY);
     EXPECT_EQ(AVIFileCreateStreamA(reinterpret_cast<PAVIFILE>(stream), &other, &info), AVIERR_BADHANDLE);
 
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+}
+
+TEST_F(AviFileTest, AppendingSamplesDoesNotAllocateEveryTime) {
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, Scratch.File("w.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 40;
+    info.dwRate = 1000;
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    const std::vector<uint8_t> header = DibHeader(1, 1);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, header.data(), 40), AVIERR_OK);
+    const std::vector<uint8_t> sample = Ramp(4);
+    const long before = AllocationCount();
+    for (int k = 0; k < 4096; ++k)
+        ASSERT_EQ(AVIStreamWrite(stream, -1, 1, sample.data(), 4, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+    // The sample list grows in steps, not by one entry (and one copy of it) per sample.
+    EXPECT_LT(AllocationCount() - before, 64);
+    EXPECT_EQ(AVIStreamLength(stream), 4096);
+    std::vector<uint8_t> last(4);
+    ASSERT_EQ(AVIStreamRead(stream, 4095, 1, last.data(), 4, nullptr, nullptr), AVIERR_OK);
+    EXPECT_EQ(last, sample);
     AVIStreamRelease(stream);
     AVIFileRelease(file);
 }
