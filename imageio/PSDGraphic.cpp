@@ -133,15 +133,11 @@ public:
         if (!FPacked) {
             FDataStart = FStream.Position();
             const int64_t need = rows * rowBytes;
-            if (need > remaining)
-                throw EReadError(Format("PSD: the image data needs %lld bytes, the file has %lld", (long long)need,
-                                        (long long)std::max<int64_t>(remaining, 0)));
+            if (need > remaining) throw EReadError();
             return;
         }
         const int64_t tableBytes = int64_t(FHeader.Channels) * FHeader.Height * 2;
-        if (tableBytes > remaining)
-            throw EReadError(Format("PSD: the row byte count table needs %lld bytes, the file has %lld",
-                                    (long long)tableBytes, (long long)std::max<int64_t>(remaining, 0)));
+        if (tableBytes > remaining) throw EReadError();
         std::vector<uint8_t> counts(size_t(rows * 2));
         FStream.ReadBuffer(counts.data(), int64_t(counts.size()));
         Skip(FStream, tableBytes - int64_t(counts.size()));
@@ -155,9 +151,7 @@ public:
             total += Be16(&counts[size_t(2 * i)]);
         }
         FRowStart[size_t(rows)] = total;
-        if (total > remaining)
-            throw EReadError(Format("PSD: the packed rows need %lld bytes, the file has %lld", (long long)total,
-                                    (long long)remaining));
+        if (total > remaining) throw EReadError();
         const int64_t least = rows * 2 * ((rowBytes + 127) / 128);
         if (rasterBytes > TPSDGraphic::SmallPictureBytes && total < least)
             throw EInvalidGraphic(Format("PSD: %lld bytes of packed rows cannot fill %u x %u pixels", (long long)total,
@@ -265,13 +259,28 @@ void TPSDGraphic::LoadImageStream(TStream& stream) {
     std::vector<uint8_t> channel(size_t(samples) * size_t(used));
     auto plane = [&](int k) { return channel.data() + size_t(k) * size_t(samples); };
     const int count = int(h.Width) * used;
+    // 16-bit inks keep their whole samples: the ink product is worked out on them, not on
+    // their high bytes.
+    const bool wideInks = h.Mode == modeCMYK && h.Depth == 16;
+    std::vector<uint16_t> inks(wideInks ? size_t(h.Width) * 4 : 0);
 
     for (uint32_t y = 0; y < h.Height; ++y) {
+        uint8_t* line = ScanLine(int32_t(y));
+        if (wideInks) {
+            for (int k = 0; k < 4; ++k) {
+                rows.ReadRow(k, y, stored.data());
+                // Big-endian samples, stored inverted.
+                for (uint32_t x = 0; x < h.Width; ++x)
+                    inks[size_t(k) * h.Width + x] = uint16_t(65535 - Be16(&stored[size_t(2) * x]));
+            }
+            CmykPlanesToBgr(inks.data(), inks.data() + h.Width, inks.data() + 2 * size_t(h.Width),
+                            inks.data() + 3 * size_t(h.Width), line, 16, count);
+            continue;
+        }
         for (int k = 0; k < used; ++k) {
             rows.ReadRow(k, y, stored.data());
             ToBytes(stored.data(), plane(k), samples, h.Depth);
         }
-        uint8_t* line = ScanLine(int32_t(y));
         switch (h.Mode) {
             case modeRGB: RgbPlanesToBgr(plane(0), plane(1), plane(2), line, 8, count); break;
             case modeCMYK:

@@ -18,7 +18,8 @@ public:
 
     // Reads one file from the stream's position. Every header field and every section
     // length is checked against the file before the picture changes; 16-bit samples keep
-    // their high byte; channels beyond those the mode uses are ignored.
+    // their high byte (16-bit CMYK inks are combined at full precision first); channels
+    // beyond those the mode uses are ignored.
     void LoadImageStream(TStream& stream) override;
 
     // The indexed-mode colour table as stored: 256 reds, 256 greens, 256 blues. Zero until

@@ -120,6 +120,31 @@ TEST(PSDRead, ImageMagickCmykIsShownThroughTheInkProduct) {
         }
 }
 
+TEST(PSDRead, SixteenBitCmykCombinesTheWholeInkSamples) {
+    const Pnm cmyk = ReadPnm(DataPath("psd/cmyk16.pam"));
+    ASSERT_EQ(cmyk.Channels, 4);
+    ASSERT_EQ(cmyk.MaxVal, 65535);
+    auto channel = [](int64_t ink, int64_t k) {
+        // 255 - (ink + k - ink * k / 65535, rounded) / 256: the 16-bit ink product.
+        const int64_t product = (ink * k + 32767) / 65535;
+        return uint8_t(std::clamp<int64_t>(255 - ((ink + k - product) >> 8), 0, 255));
+    };
+    for (const char* name : {"cmyk16_raw.psd", "cmyk16_rle.psd"}) {
+        SCOPED_TRACE(name);
+        auto psd = LoadBytes<TPSDGraphic>(Fixture(name));
+        ASSERT_EQ(psd->PixelFormat(), pf24bit);
+        ASSERT_EQ(psd->Width(), cmyk.Width);
+        ASSERT_EQ(psd->Height(), cmyk.Height);
+        for (int y = 0; y < cmyk.Height; ++y)
+            for (int x = 0; x < cmyk.Width; ++x) {
+                const int k = cmyk.At(x, y, 3);
+                ASSERT_EQ(psd->PixelColor(x, y), RGBColor(channel(cmyk.At(x, y, 0), k), channel(cmyk.At(x, y, 1), k),
+                                                          channel(cmyk.At(x, y, 2), k)))
+                    << x << "," << y;
+            }
+    }
+}
+
 TEST(PSDRead, BitmapModeRowsAreWholeBytesWhiteForZero) {
     // Width 10: two bytes per row. Row 0: 1100000001 (black at 0, 1, 9); row 1: all white.
     const std::vector<uint8_t> raw = {0xC0, 0x40, 0x00, 0x00};
@@ -214,12 +239,14 @@ TEST(PSDRead, RefusedFilesLeaveThePictureAlone) {
     expectRefused(MakePsd(3, 1, 1, 32, 3, {}, 0, std::vector<uint8_t>(12)), "bits per channel");
     expectRefused(MakePsd(3, 1, 400000, 8, 3, {}, 0, {}), "width 400000");
     // Huge pictures from tiny files, raw and packed.
-    expectRefused(MakePsd(3, 30000, 30000, 8, 3, {}, 0, {1, 2, 3}), "needs");
+    expectRefused(MakePsd(3, 30000, 30000, 8, 3, {}, 0, {1, 2, 3}), "Erreur de lecture du flux");
     std::vector<uint8_t> table(3 * 3000 * 2, 0);
     expectRefused(MakePsd(3, 3000, 3000, 8, 3, {}, 1, table), "cannot fill");
-    expectRefused(MakePsd(3, 3000, 3000, 8, 3, {}, 1, {0, 1}), "row byte count table");
+    expectRefused(MakePsd(3, 3000, 3000, 8, 3, {}, 1, {0, 1}), "Erreur de lecture du flux");
     // Data that ends early is the stream's read failure.
-    expectRefused(MakePsd(3, 2, 2, 8, 3, {}, 0, std::vector<uint8_t>(11)), "needs 12 bytes");
+    expectRefused(MakePsd(3, 2, 2, 8, 3, {}, 0, std::vector<uint8_t>(11)), "Erreur de lecture du flux");
+    // Packed rows that the file does not hold.
+    expectRefused(MakePsd(3, 1, 1, 8, 3, {}, 1, {0, 2, 0, 2, 0, 2, 0, 7, 0, 7}), "Erreur de lecture du flux");
 }
 
 TEST(PSDRead, UnknownModesGetTheSizeAndNoPixels) {
