@@ -39,7 +39,10 @@ struct TSGIHeader {
         h.ZSize = Be16(b + 10);
         if (h.BytesPerSample != 1 && h.BytesPerSample != 2)
             throw EInvalidGraphic(Format("SGI: %u bytes per sample are not supported", unsigned(h.BytesPerSample)));
-        if (h.ZSize == 0) throw EInvalidGraphic("SGI: the image has no channels (z size 0)");
+        // Verbatim rows of a z size 0 file are still found (channel 0, read as grey); the
+        // row tables of a run-length one have no entries at all.
+        if (h.ZSize == 0 && h.RunLength)
+            throw EInvalidGraphic("SGI: the run-length image has no channels (z size 0)");
         return h;
     }
 
@@ -82,9 +85,7 @@ void TSGIGraphic::LoadImageStream(TStream& stream) {
     const TSGIHeader h = TSGIHeader::Read(stream);
 
     const int64_t available = std::max<int64_t>(0, stream.Size() - base - kHeaderSize);
-    if (h.TableBytes() > available)
-        throw EReadError(Format("SGI: the row tables need %lld bytes, the file has %lld", (long long)h.TableBytes(),
-                                (long long)available));
+    if (h.TableBytes() > available) throw EReadError();
     const int64_t rasterBytes = (int64_t(h.XSize) * BitsPerPixel(h.PixelFormat()) + 31) / 32 * 4 * h.YSize;
     if (rasterBytes > SmallPictureBytes && h.LeastDataBytes() > available)
         throw EInvalidGraphic(Format("SGI: %u x %u pixels in %u channels need at least %lld bytes of data, the file has %lld",

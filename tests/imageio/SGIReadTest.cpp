@@ -84,6 +84,23 @@ TEST(SGIRead, TwoByteSamplesKeepTheirHighByteVerbatimAndRunLength) {
     }
 }
 
+TEST(SGIRead, ChannelCountsOtherThanThreeAndFourAreGrey) {
+    // z size 0, 1 and 2, verbatim: channel 0 of each row, first stored row at the bottom;
+    // the second channel of a two-channel file is not shown.
+    for (uint16_t z : {0, 1, 2}) {
+        SCOPED_TRACE(z);
+        std::vector<uint8_t> file = Header(0, 1, 2, 2, z);
+        file.insert(file.end(), {10, 20, 30, 40, 99, 99, 99, 99});
+        auto sgi = LoadBytes<TSGIGraphic>(file);
+        ASSERT_EQ(sgi->PixelFormat(), pf8bit);
+        ASSERT_EQ(sgi->Palette().Entries, GreyPalette(256).Entries);
+        EXPECT_EQ(sgi->ScanLine(1)[0], 10);
+        EXPECT_EQ(sgi->ScanLine(1)[1], 20);
+        EXPECT_EQ(sgi->ScanLine(0)[0], 30);
+        EXPECT_EQ(sgi->ScanLine(0)[1], 40);
+    }
+}
+
 TEST(SGIRead, RgbaFilesCarryAlphaInTheFourthByte) {
     const Pnm rgba = ReadPnm(DataPath("sgi/rgba.pam"));
     ASSERT_EQ(rgba.Channels, 4);
@@ -185,8 +202,9 @@ TEST(SGIRead, RefusedHeadersLeaveThePictureAlone) {
     expectRefused(magic, "Not a valid sgi, bw or rgb(a) image.");
     expectRefused({0x01}, "Not a valid sgi, bw or rgb(a) image.");
     expectRefused(Header(0, 3, 1, 1, 1), "3 bytes per sample");
-    expectRefused(Header(0, 1, 1, 1, 0), "no channels");
-    expectRefused(Header(1, 1, 4, 4, 3), "row tables need 96 bytes");
+    expectRefused(Header(1, 1, 1, 1, 0), "no channels");
+    // Row tables the file cannot hold are the stream's read failure.
+    expectRefused(Header(1, 1, 4, 4, 3), "Erreur de lecture du flux");
     expectRefused(Header(0, 1, 60000, 60000, 3), "need at least");
     std::vector<uint8_t> tables = Header(1, 1, 60000, 1000, 1);
     tables.resize(512 + 8 * 1000);
