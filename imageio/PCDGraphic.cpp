@@ -66,9 +66,7 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
     const int32_t h = res.Height;
     const int64_t pairBytes = 3 * int64_t(w);
     const int64_t end = FStart + res.Offset + pairBytes * (h / 2);
-    if (stream.Size() < end)
-        throw EReadError(Format("PCD: the image data ends at offset %lld, the file has %lld bytes",
-                                (long long)(end - FStart), (long long)(stream.Size() - FStart)));
+    if (stream.Size() < end) throw EReadError();
 
     const bool turned = orientation == 1 || orientation == 3;
     ReleaseHandle();

@@ -70,9 +70,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
     const int32_t height = h.Height();
     const int64_t tableBytes = int64_t(height) * 4;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position());
-    if (tableBytes > available)
-        throw EReadError(Format("RLA: the row offset table needs %lld bytes, the file has %lld", (long long)tableBytes,
-                                (long long)available));
+    if (tableBytes > available) throw EReadError();
     const TPixelFormat pf = h.HasMatte() ? pf32bit : pf24bit;
     const int bytesPerPixel = h.HasMatte() ? 4 : 3;
     const int64_t rasterBytes = (int64_t(width) * bytesPerPixel + 3) / 4 * 4 * height;
