@@ -98,7 +98,8 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
     if (NextByte() != 'P') throw EInvalidGraphic("Not a valid ppm file.");
     const uint8_t kind = AtEnd() ? 10 : NextByte();
     if (!IsDigit(kind)) {
-        const std::string text = (kind == 10 || kind == 13) ? std::string() : std::string(1, char(kind));
+        // The magic line ends at its line break, and a comment ends it too.
+        const std::string text = (kind == 10 || kind == 13 || kind == '#') ? std::string() : std::string(1, char(kind));
         throw EConvertError(Format("'%s' is not a valid integer value", text.c_str()));
     }
     const int variant = kind - '0';

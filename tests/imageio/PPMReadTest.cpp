@@ -103,6 +103,10 @@ TEST(PPMRead, FailureTexts) {
     EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("Q6\n1 1\n255\n", {1, 2, 3})), "Not a valid ppm file.");
     EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("\nP6\n1 1\n255\n", {1, 2, 3})), "Not a valid ppm file.");
     EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("Px\n1 1\n")), "'x' is not a valid integer value");
+    // Nothing after the "P" of the magic line, before a comment or the line end.
+    EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("P# 6\n1 1\n255\n", {1, 2, 3})), "'' is not a valid integer value");
+    EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("P\r\n6 1 1 255\n", {1, 2, 3})), "'' is not a valid integer value");
+    EXPECT_EQ(LoadError<TPPMGraphic>(Bytes("P")), "'' is not a valid integer value");
     try {
         LoadBytes<TPPMGraphic>(Bytes("Px\n"));
         ADD_FAILURE();
