@@ -27,6 +27,11 @@ TMouseButton MouseButtonOf(Qt::MouseButton button)
     }
 }
 
+bool IsPaneButton(Qt::MouseButton button)
+{
+    return button == Qt::LeftButton || button == Qt::RightButton || button == Qt::MiddleButton;
+}
+
 QImage ToQImage(const TBitmap& picture, const QRect& area)
 {
     const QRect r = area.intersected(QRect(0, 0, picture.Width(), picture.Height()));
@@ -85,6 +90,10 @@ void TPicturePane::paintEvent(QPaintEvent* event)
 
 void TPicturePane::mousePressEvent(QMouseEvent* event)
 {
+    if (!IsPaneButton(event->button())) {
+        event->ignore();
+        return;
+    }
     const QPoint p = event->position().toPoint();
     if (OnMouseDown)
         OnMouseDown(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),
@@ -94,6 +103,10 @@ void TPicturePane::mousePressEvent(QMouseEvent* event)
 
 void TPicturePane::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    if (!IsPaneButton(event->button())) {
+        event->ignore();
+        return;
+    }
     // Qt turns the second press of a double click into this event; it is still a press.
     const QPoint p = event->position().toPoint();
     TShiftState shift = ShiftStateOf(event->buttons(), event->modifiers());
@@ -113,6 +126,10 @@ void TPicturePane::mouseMoveEvent(QMouseEvent* event)
 
 void TPicturePane::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (!IsPaneButton(event->button())) {
+        event->ignore();
+        return;
+    }
     const QPoint p = event->position().toPoint();
     if (OnMouseUp)
         OnMouseUp(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),

@@ -18,6 +18,9 @@ namespace qv {
 // no longer among the held ones, as the grid's mouse operations expect.
 TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
 TMouseButton MouseButtonOf(Qt::MouseButton button);
+// Only the left, right and middle buttons are the pane's buttons; the others (back,
+// forward, ...) neither press nor release anything, so they never pass for the left one.
+bool IsPaneButton(Qt::MouseButton button);
 
 // A copy of a rectangle of the picture in a form Qt can paint: opaque RGB32. Pixels outside
 // the picture are left out (the result is clipped to the picture).

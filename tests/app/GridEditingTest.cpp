@@ -217,3 +217,33 @@ TEST_F(EditorTest, DeleteRowRemovesTheSelectedRow)
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(EditorTest, SideButtonsNeitherPressNorReleaseOnAPane)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    ASSERT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+    const int32_t selCol = Grid().SelCol;
+    // A click of the "back" button is no button of the pane: no release handler, no render.
+    Press(Main().Image1, Qt::BackButton, QPoint(20, 15));
+    Release(Main().Image1, Qt::BackButton, QPoint(20, 15));
+    EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+    EXPECT_EQ(Grid().SelCol, selCol);
+
+    // Nor does it pass for a left press in the middle of a drag: the dragged border point,
+    // pinned to its edge away from the mouse, stays selected and keeps following.
+    Press(Main().Image1, Qt::LeftButton, QPoint(39, 15));  // last column, middle row
+    ASSERT_EQ(Grid().SelCol, 2);
+    Move(Main().Image1, QPoint(30, 20));
+    ASSERT_EQ(Grid().StartMesh[2][1], Point(40, 20));
+    Press(Main().Image1, Qt::ForwardButton, QPoint(30, 20));
+    Release(Main().Image1, Qt::ForwardButton, QPoint(30, 20));
+    EXPECT_EQ(Grid().SelCol, 2);
+    EXPECT_EQ(Grid().SelRow, 1);
+    Move(Main().Image1, QPoint(30, 25));
+    Release(Main().Image1, Qt::LeftButton, QPoint(30, 25));
+    EXPECT_EQ(Grid().StartMesh[2][1], Point(40, 25));
+}
+
+}  // namespace qv::test

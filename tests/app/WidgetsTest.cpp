@@ -105,6 +105,17 @@ TEST(PicturePaneTest, ForwardsButtonsShiftStateAndCoordinates)
     EXPECT_EQ(calls[2].kind, 'u');
     EXPECT_EQ(calls[2].button, TMouseButton::mbLeft);
     EXPECT_EQ(calls[2].shift, (TShiftState{ssShift}));
+
+    // Buttons beyond left, right and middle reach no handler at all.
+    calls.clear();
+    for (Qt::MouseButton side : {Qt::BackButton, Qt::ForwardButton, Qt::ExtraButton3}) {
+        QTest::mousePress(&pane, side, {}, QPoint(5, 5));
+        QTest::mouseRelease(&pane, side, {}, QPoint(5, 5));
+        QTest::mouseDClick(&pane, side, {}, QPoint(5, 5));
+    }
+    EXPECT_TRUE(calls.empty()) << calls.size();
+    EXPECT_FALSE(IsPaneButton(Qt::BackButton));
+    EXPECT_TRUE(IsPaneButton(Qt::MiddleButton));
 }
 
 TEST(PicturePaneTest, ShiftStateMapping)
