@@ -266,7 +266,8 @@ TEST(PSDRead, ThroughTheGenericPictureByExtension) {
 }
 
 TEST(PSDRead, HostileVariantsFailCleanly) {
-    for (const char* name : {"rgb8_rle.psd", "indexed_rle.psd", "rgb16_rle.psd", "gray8_rle.psd"}) {
+    for (const char* name : {"rgb8_rle.psd", "indexed_rle.psd", "rgb16_rle.psd", "gray8_rle.psd", "cmyk16_rle.psd",
+                             "cmyk16_raw.psd"}) {
         const std::vector<uint8_t> file = Fixture(name);
         SweepHostileVariants<TPSDGraphic>(file, file.size(), name);
     }
