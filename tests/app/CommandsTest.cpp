@@ -404,3 +404,29 @@ TEST_F(EditorTest, OpeningAPictureDiscardsMeshEditsAndAMissingProjectOnlyRefresh
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(EditorTest, SaveAfterOpeningAPictureOfTheSameSizeWritesWhatThePreviewShowed)
+{
+    OpenStart(MakePicture("a.bmp", 40, 30, 1));
+    OpenEnd(MakePicture("b.bmp", 40, 30, 2));
+    Preview().Tbpos->setValue(77);
+    TBitmap shown;
+    shown.Assign(Preview().Image1->Picture());
+    ASSERT_FALSE(AllPixels(shown, clWhite));
+
+    // Same size: the preview is neither cleared nor rendered again.
+    OpenStart(MakePicture("c.bmp", 40, 30, 3));
+    const std::string path = PathOf("kept.bmp");
+    Dialogs.Answers.push_back(path);
+    Main().Savecurentmorphpicture1->trigger();
+    ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
+    TBitmap saved;
+    saved.LoadImageFile(path);
+    EXPECT_EQ(DifferentPixels(saved, shown), 0);
+    // It is not the morph of the new pictures: that one differs.
+    EXPECT_GT(DifferentPixels(saved, *RenderedOnWhite(Grid(), 77)), 0);
+}
+
+}  // namespace qv::test

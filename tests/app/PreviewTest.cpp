@@ -87,3 +87,26 @@ TEST(PlayPositionTest, FollowsElapsedTimeAndStopsAt255)
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(EditorTest, ASecondPlaybackRunsInsideTheFirstWhichStillEndsAt255)
+{
+    OpenStart(MakePicture("a.bmp", 24, 16, 1));
+    OpenEnd(MakePicture("b.bmp", 24, 16, 2));
+    Preview().SeDuration->setValue(40);
+    int nested = 0;
+    QTimer::singleShot(0, &Preview(), [&] {
+        ++nested;
+        Preview().SpeedButton1->click();  // runs to its end here, inside the first loop
+        EXPECT_EQ(Preview().LastPlayPosition(), 255);
+    });
+    Preview().SpeedButton1->click();
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(Preview().LastPlayPosition(), 255);
+    EXPECT_EQ(Preview().Tbpos->value(), 128);
+    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), Preview().Image1->Picture()), 0);
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+}  // namespace qv::test
