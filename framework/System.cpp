@@ -136,33 +136,56 @@ void SetScreenSize(int width, int height) {
 
 // ---------------------------------------------------------------- files
 
-std::string CreateUniqueFile(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+namespace {
+
+// Creates a new, empty file named folder + prefix + a unique tag + suffix and puts its name
+// in name. Returns 0, or the errno of the failure.
+int TryCreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                        std::string& name) {
     static std::atomic<uint32_t> counter{0};
-    std::string dir = folder.empty() ? std::string("./") : folder;
-    if (dir.back() != '/') dir += '/';
     std::random_device rd;
-    int lastError = 0;
+    int lastError = EEXIST;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char tag[32];
         std::snprintf(tag, sizeof tag, "%x%04x%08x", static_cast<unsigned>(::getpid()),
                       static_cast<unsigned>(counter++ & 0xFFFF), static_cast<unsigned>(rd()));
-        const std::string name = dir + prefix + tag + suffix;
+        name = dir + prefix + tag + suffix;
         // 0666 so that the umask decides, as for any new file of the program.
         const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
-            return name;
+            return 0;
         }
         lastError = errno;
         if (lastError != EEXIST) break;
     }
-    throw EFCreateError(Format("Cannot create a temporary file in \"%s\". %s", dir.c_str(), std::strerror(lastError)));
+    return lastError;
+}
+
+std::string FolderWithSlash(const std::string& folder) {
+    std::string dir = folder.empty() ? std::string("./") : folder;
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+}  // namespace
+
+std::string CreateUniqueFile(const std::string& folder, const std::string& prefix, const std::string& suffix) {
+    const std::string dir = FolderWithSlash(folder);
+    std::string name;
+    if (const int error = TryCreateUniqueFile(dir, prefix, suffix, name); error != 0)
+        throw EFCreateError(Format("Cannot create a temporary file in \"%s\". %s", dir.c_str(), std::strerror(error)));
+    return name;
 }
 
 void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer) {
-    std::string folder = ExtractFilePath(fileName);
-    if (folder.empty()) folder = "./";
-    const std::string temp = CreateUniqueFile(folder, "." + ExtractFileName(fileName) + ".", ".tmp");
+    // The new file is made beside the target; when that fails the user hears about the
+    // file they asked for, not about the temporary one.
+    std::string temp;
+    if (const int error = TryCreateUniqueFile(FolderWithSlash(ExtractFilePath(fileName)),
+                                              "." + ExtractFileName(fileName) + ".", ".tmp", temp);
+        error != 0)
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(error)));
     try {
         {
             TFileStream stream(temp, fmOpenReadWrite);

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 #include "framework/Exceptions.h"
@@ -182,6 +183,31 @@ TEST_F(ReplaceFolder, UniqueFilesAreNewAndDistinct) {
     EXPECT_EQ(ExtractFileExt(a), ".tmp");
     EXPECT_THROW(CreateUniqueFile(Dir + "missing/", "p", ".tmp"), EFCreateError);
     EXPECT_THROW(WriteFileReplacing(Dir + "missing/x.grid", [](TStream&) {}), EFCreateError);
+}
+
+// The message names the file the user asked for, not the temporary file beside it.
+TEST_F(ReplaceFolder, FailureToCreateNamesTheTargetFile) {
+    const std::string target = Dir + "missing/x.grid";
+    try {
+        WriteFileReplacing(target, [](TStream&) {});
+        ADD_FAILURE() << "no exception";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + target + "\". No such file or directory");
+    }
+    // Replacing a folder fails the same way and leaves no temporary file behind.
+    ASSERT_EQ(::mkdir((Dir + "sub").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((Dir + "sub/x.grid").c_str(), 0755), 0);
+    try {
+        WriteFileReplacing(Dir + "sub/x.grid", [](TStream& s) { s.WriteBuffer("x", 1); });
+        ADD_FAILURE() << "no exception";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + Dir + "sub/x.grid\". ", 0), 0u) << e.what();
+    }
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(Dir + "sub")) ++entries;
+    EXPECT_EQ(entries, 1u);
+    ::rmdir((Dir + "sub/x.grid").c_str());
+    ::rmdir((Dir + "sub").c_str());
 }
 
 }  // namespace
