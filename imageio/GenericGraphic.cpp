@@ -88,8 +88,10 @@ void TGenericGraphic::SaveImageFile(const std::string& fileName) {
     WriteFileReplacing(fileName, [&](TStream& stream) {
         const int64_t start = stream.Position();
         picture->SaveImageStream(stream);
+        // The format can be written, but this time nothing was (a declined Targa
+        // conversion, for one): say so rather than blame the format.
         if (stream.Position() == start)
-            throw EInvalidGraphic("Cannot save pictures as ." + ExtensionKey(fileName) + " files");
+            throw EInvalidGraphic("Nothing was written: the picture was not saved as " + fileName);
     });
 }
 

@@ -242,6 +242,31 @@ TEST(GenericGraphicSave, RefusedSavesLeaveNoFileAndKeepTheOldOne) {
               FindReaderClass("TPCXGraphic") ? "Cannot save pictures as .pcx files" : "Unknown picture file type: .pcx");
 }
 
+// A 1-bit picture saved as Targa asks first; declined, nothing is written, and the message
+// does not claim that Targa files cannot be saved.
+TEST(GenericGraphicSave, DeclinedTargaConversionLeavesTheOldFileAndSaysSo) {
+    if (FindReaderClass("TTargaGraphic") == nullptr) GTEST_SKIP() << "no Targa reader in this build";
+    struct HookGuard {
+        ~HookGuard() { SetQuestionHook(nullptr); }
+    } guard;
+    int asked = 0;
+    SetQuestionHook([&](const std::string&) {
+        ++asked;
+        return false;
+    });
+    TempFolder dir;
+    TGenericGraphic g;
+    g.SetPixelFormat(pf1bit);
+    g.SetSize(5, 3);
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    testing::WriteBytes(dir / "x.tga", old);
+    EXPECT_EQ(Message([&] { g.SaveImageFile(dir / "x.tga"); }),
+              "Nothing was written: the picture was not saved as " + (dir / "x.tga"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ReadAll(dir / "x.tga"), old);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"x.tga"});
+}
+
 TEST(GenericGraphicSave, WriterFailureKeepsTheOldFile) {
     TempFolder dir;
     const std::vector<uint8_t> old = {1, 2, 3, 4};
