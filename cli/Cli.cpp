@@ -42,9 +42,10 @@ const std::vector<TCliCommand> kCommands = {
      "\n"
      "Opens the project like \"render\" does and writes the transition from the start\n"
      "picture to the end picture as an uncompressed AVI movie of the picture's size, like\n"
-     "the editor's \"Save as avi\": one frame every 40 ms of the duration MS (at most 256\n"
-     "frames; below 40 ms the two end pictures). With --wav, the WAV file's sound is added\n"
-     "as a second stream. An existing OUT.avi is replaced only by a complete movie.\n"
+     "the editor's \"Save as avi\": one frame every 40 ms of the duration MS, or every\n"
+     "MS/255 ms from 10200 ms on (at most 256 frames; below 40 ms the two end pictures).\n"
+     "With --wav, the WAV file's sound is added as a second stream. An existing OUT.avi\n"
+     "is replaced only by a complete movie.\n"
      "Progress goes to standard error when it is a terminal.\n",
      RunAvi},
 };
