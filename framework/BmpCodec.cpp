@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "framework/ByteOrder.h"
 #include "Graphics.h"
 #include "Stream.h"
 #include "System.h"
@@ -44,19 +45,8 @@ constexpr int64_t kMaxRlePixelsPerByte = 256;
     throw EInvalidGraphic("Invalid bitmap file: " + what);
 }
 
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
+int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
 
 // Bytes of one stored row: whole 32-bit words. Computed in 64 bits because the width comes
 // from the file and 32 x width overflows 32 bits.
@@ -112,7 +102,7 @@ void ConvertMaskedRow(const TBmpInfo& info, const TChannel ch[4], const uint8_t*
     const int bytesOut = info.Format == pf32bit ? 4 : 3;
     for (int32_t x = 0; x < info.Width; ++x) {
         const uint8_t* p = src + int64_t(x) * bytesIn;
-        uint32_t v = bytesIn == 2 ? GetU16(p) : GetU32(p);
+        uint32_t v = bytesIn == 2 ? GetLE16(p) : GetLE32(p);
         uint8_t* q = dst + int64_t(x) * bytesOut;
         q[0] = ch[2].Extract(v);
         q[1] = ch[1].Extract(v);
@@ -161,8 +151,8 @@ void TBmpReader::ReadHeaders() {
     uint8_t fileHeader[kFileHeaderSize + 4];
     ReadAt(0, fileHeader, sizeof fileHeader);
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') Invalid("no \"BM\" signature");
-    const uint32_t offBits = GetU32(fileHeader + 10);
-    const uint32_t headerSize = GetU32(fileHeader + 14);
+    const uint32_t offBits = GetLE32(fileHeader + 10);
+    const uint32_t headerSize = GetLE32(fileHeader + 14);
     if (std::find(kKnownHeaderSizes.begin(), kKnownHeaderSizes.end(), headerSize) ==
         kKnownHeaderSizes.end())
         Invalid(Format("unknown header size %u", headerSize));
@@ -179,9 +169,9 @@ void TBmpReader::ReadHeaders() {
     uint32_t clrUsed = 0;
     if (headerSize == kCoreHeaderSize) {
         // Core headers hold unsigned 16-bit sizes and are always bottom-up.
-        width = GetU16(h + 4);
-        height = GetU16(h + 6);
-        FInfo.Bits = GetU16(h + 10);
+        width = GetLE16(h + 4);
+        height = GetLE16(h + 6);
+        FInfo.Bits = GetLE16(h + 10);
         FInfo.Compression = BI_RGB;
         entrySize = 3;
         if (FInfo.Bits != 1 && FInfo.Bits != 4 && FInfo.Bits != 8 && FInfo.Bits != 24)
@@ -189,10 +179,10 @@ void TBmpReader::ReadHeaders() {
     } else {
         width = GetI32(h + 4);
         height = GetI32(h + 8);
-        FInfo.Bits = GetU16(h + 14);
-        FInfo.Compression = GetU32(h + 16);
-        FInfo.SizeImage = GetU32(h + 20);
-        clrUsed = GetU32(h + 32);
+        FInfo.Bits = GetLE16(h + 14);
+        FInfo.Compression = GetLE32(h + 16);
+        FInfo.SizeImage = GetLE32(h + 20);
+        clrUsed = GetLE32(h + 32);
         entrySize = 4;
     }
     if (width <= 0) Invalid(Format("width %lld", static_cast<long long>(width)));
@@ -254,10 +244,10 @@ void TBmpReader::ReadMasks(const uint8_t* header, int64_t headerEnd) {
         if (headerEnd + 12 > FAvail) Invalid("the file ends inside the bit-field masks");
         uint8_t raw[12];
         ReadAt(headerEnd, raw, sizeof raw);
-        for (int i = 0; i < 3; ++i) m[i] = GetU32(raw + 4 * i);
+        for (int i = 0; i < 3; ++i) m[i] = GetLE32(raw + 4 * i);
     } else {
-        for (int i = 0; i < 3; ++i) m[i] = GetU32(header + 40 + 4 * i);
-        if (FInfo.HeaderSize >= 56) m[3] = GetU32(header + 52);
+        for (int i = 0; i < 3; ++i) m[i] = GetLE32(header + 40 + 4 * i);
+        if (FInfo.HeaderSize >= 56) m[3] = GetLE32(header + 52);
     }
     const uint32_t limit = FInfo.Bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     static const char* const names[4] = {"red", "green", "blue", "alpha"};
@@ -488,24 +478,24 @@ void TBitmap::SaveImageStream(TStream& stream) {
     head.reserve(static_cast<size_t>(offBits));
     head.push_back('B');
     head.push_back('M');
-    PutU32(head, static_cast<uint32_t>(fileSize));
-    PutU32(head, 0);
-    PutU32(head, static_cast<uint32_t>(offBits));
-    PutU32(head, kInfoHeaderSize);
-    PutU32(head, static_cast<uint32_t>(Width()));
-    PutU32(head, static_cast<uint32_t>(Height()));  // positive: bottom-up
-    PutU16(head, 1);
-    PutU16(head, static_cast<uint16_t>(layout.Bits));
-    PutU32(head, layout.Compression);
-    PutU32(head, static_cast<uint32_t>(imageSize));
-    PutU32(head, kPixelsPerMetre);
-    PutU32(head, kPixelsPerMetre);
-    PutU32(head, clrUsed);
-    PutU32(head, 0);
+    AppendLE32(head, static_cast<uint32_t>(fileSize));
+    AppendLE32(head, 0);
+    AppendLE32(head, static_cast<uint32_t>(offBits));
+    AppendLE32(head, kInfoHeaderSize);
+    AppendLE32(head, static_cast<uint32_t>(Width()));
+    AppendLE32(head, static_cast<uint32_t>(Height()));  // positive: bottom-up
+    AppendLE16(head, 1);
+    AppendLE16(head, static_cast<uint16_t>(layout.Bits));
+    AppendLE32(head, layout.Compression);
+    AppendLE32(head, static_cast<uint32_t>(imageSize));
+    AppendLE32(head, kPixelsPerMetre);
+    AppendLE32(head, kPixelsPerMetre);
+    AppendLE32(head, clrUsed);
+    AppendLE32(head, 0);
     if (masksSize) {
-        PutU32(head, 0xF800);
-        PutU32(head, 0x07E0);
-        PutU32(head, 0x001F);
+        AppendLE32(head, 0xF800);
+        AppendLE32(head, 0x07E0);
+        AppendLE32(head, 0x001F);
     }
     for (uint32_t i = 0; i < tableEntries; ++i) {
         TPaletteEntry e;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 
@@ -14,7 +15,6 @@ namespace {
 constexpr int kHeaderSize = 32;
 constexpr int kPaletteBytes = 768;
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -25,8 +25,8 @@ void TAutodeskGraphic::LoadImageStream(TStream& stream) {
         throw EInvalidGraphic("Cannot load image. Only old style Autodesk images are supported.");
     // Short reads are not errors here: what the file lacks reads as zero.
     stream.Read(header + 2, kHeaderSize - 2);
-    const uint16_t width = Le16(header + 2);
-    const uint16_t height = Le16(header + 4);
+    const uint16_t width = GetLE16(header + 2);
+    const uint16_t height = GetLE16(header + 4);
     uint8_t colours[kPaletteBytes] = {};
     stream.Read(colours, kPaletteBytes);
 

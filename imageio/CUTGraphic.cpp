@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
@@ -23,7 +24,6 @@ constexpr int kLastEntryStart = 506;  // an entry never crosses a block boundary
 constexpr int kEntrySize = 6;
 constexpr int kMaxEntries = 256;
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -38,7 +38,7 @@ TLogPalette TCUTGraphic::ReadPalette() const {
     TFileStream file(FPaletteFile, fmOpenRead | fmShareDenyNone);
     uint8_t block[kBlockSize];
     file.ReadBuffer(block, kBlockSize);
-    const int32_t count = int32_t(Le16(block + kCountOffset)) + 1;
+    const int32_t count = int32_t(GetLE16(block + kCountOffset)) + 1;
     TLogPalette pal;
     pal.Entries.reserve(size_t(std::min(count, kMaxEntries)));
     int offset = kFirstEntry;
@@ -50,8 +50,8 @@ TLogPalette TCUTGraphic::ReadPalette() const {
             offset = 0;
         }
         if (i < kMaxEntries)
-            pal.Entries.push_back({uint8_t(Le16(block + offset)), uint8_t(Le16(block + offset + 2)),
-                                   uint8_t(Le16(block + offset + 4)), 0});
+            pal.Entries.push_back({uint8_t(GetLE16(block + offset)), uint8_t(GetLE16(block + offset + 2)),
+                                   uint8_t(GetLE16(block + offset + 4)), 0});
         offset += kEntrySize;
     }
     return pal;
@@ -60,8 +60,8 @@ TLogPalette TCUTGraphic::ReadPalette() const {
 void TCUTGraphic::LoadImageStream(TStream& stream) {
     uint8_t header[kHeaderSize];
     stream.ReadBuffer(header, kHeaderSize);
-    const uint16_t width = Le16(header);
-    const uint16_t height = Le16(header + 2);
+    const uint16_t width = GetLE16(header);
+    const uint16_t height = GetLE16(header + 2);
 
     const int64_t remaining = std::max<int64_t>(0, stream.Size() - stream.Position());
     const int64_t rasterBytes = (int64_t(width) + 3) / 4 * 4 * height;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "imageio/Decoders.h"
@@ -21,7 +22,6 @@ constexpr uint8_t kTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
 constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 uint8_t ReadByte(TStream& stream) {
     uint8_t b;
@@ -83,8 +83,8 @@ void TGIFGraphic::LoadImageStream(TStream& stream) {
         throw EInvalidGraphic("Not a valid GIF file.");
     uint8_t screen[7];
     stream.ReadBuffer(screen, 7);
-    const uint16_t screenWidth = Le16(screen);
-    const uint16_t screenHeight = Le16(screen + 2);
+    const uint16_t screenWidth = GetLE16(screen);
+    const uint16_t screenHeight = GetLE16(screen + 2);
 
     TPaletteEntry table[256] = {};
     bool hasPalette = false;
@@ -115,8 +115,8 @@ void TGIFGraphic::LoadImageStream(TStream& stream) {
     if (hasImage) {
         uint8_t desc[9];
         stream.ReadBuffer(desc, 9);
-        width = Le16(desc + 4);
-        height = Le16(desc + 6);
+        width = GetLE16(desc + 4);
+        height = GetLE16(desc + 6);
         if (width == 0) width = screenWidth;
         if (height == 0) height = screenHeight;
         interlaced = (desc[8] & kInterlacedFlag) != 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
@@ -21,7 +22,6 @@ constexpr int kPaletteBlockSize = 769;  // marker byte 12 and 256 x (red, green,
 constexpr uint8_t kPaletteMarker = 12;
 constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 struct TPCXHeader {
     uint8_t Maker = 0;
@@ -40,14 +40,14 @@ struct TPCXHeader {
         h.Version = b[1];
         h.Encoding = b[2];
         h.BitsPerPixel = b[3];
-        h.XMin = Le16(b + 4);
-        h.YMin = Le16(b + 6);
-        h.XMax = Le16(b + 8);
-        h.YMax = Le16(b + 10);
+        h.XMin = GetLE16(b + 4);
+        h.YMin = GetLE16(b + 6);
+        h.XMax = GetLE16(b + 8);
+        h.YMax = GetLE16(b + 10);
         h.ColorMap = b + 16;
         h.Planes = b[65];
-        h.BytesPerLine = Le16(b + 66);
-        h.PaletteKind = Le16(b + 68);
+        h.BytesPerLine = GetLE16(b + 66);
+        h.PaletteKind = GetLE16(b + 68);
         return h;
     }
     int32_t Width() const { return int32_t(XMax) - int32_t(XMin) + 1; }

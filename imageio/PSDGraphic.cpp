@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "imageio/Decoders.h"
@@ -28,15 +29,11 @@ enum : uint16_t {
     modeLab = 9,
 };
 
-uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 uint32_t ReadBe32(TStream& stream) {
     uint8_t b[4];
     stream.ReadBuffer(b, 4);
-    return Be32(b);
+    return GetBE32(b);
 }
 
 void Skip(TStream& stream, int64_t count) { stream.Seek(count, TSeekOrigin::soCurrent); }
@@ -75,11 +72,11 @@ struct TPSDHeader {
         stream.ReadBuffer(b, kHeaderSize);
         if (std::memcmp(b, "8BPS", 4) != 0) throw EInvalidGraphic("Not a valid psd file.");
         TPSDHeader h;
-        h.Channels = Be16(b + 12);
-        h.Height = Be32(b + 14);
-        h.Width = Be32(b + 18);
-        h.Depth = Be16(b + 22);
-        h.Mode = Be16(b + 24);
+        h.Channels = GetBE16(b + 12);
+        h.Height = GetBE32(b + 14);
+        h.Width = GetBE32(b + 18);
+        h.Depth = GetBE16(b + 22);
+        h.Mode = GetBE16(b + 24);
         h.Validate();
         return h;
     }
@@ -148,7 +145,7 @@ public:
         int64_t total = 0;
         for (int64_t i = 0; i < rows; ++i) {
             FRowStart[size_t(i)] = total;
-            total += Be16(&counts[size_t(2 * i)]);
+            total += GetBE16(&counts[size_t(2 * i)]);
         }
         FRowStart[size_t(rows)] = total;
         if (total > remaining) throw EReadError();
@@ -221,7 +218,7 @@ void TPSDGraphic::LoadImageStream(TStream& stream) {
     Skip(stream, ReadBe32(stream));  // layer and mask information
     uint8_t compression[2];
     stream.ReadBuffer(compression, 2);
-    const bool packed = Be16(compression) == 1;
+    const bool packed = GetBE16(compression) == 1;
 
     const bool known = KnownMode(h.Mode);
     const TPixelFormat pf = known ? h.PixelFormat() : (PixelFormat() == pfDevice ? pf32bit : PixelFormat());
@@ -271,7 +268,7 @@ void TPSDGraphic::LoadImageStream(TStream& stream) {
                 rows.ReadRow(k, y, stored.data());
                 // Big-endian samples, stored inverted.
                 for (uint32_t x = 0; x < h.Width; ++x)
-                    inks[size_t(k) * h.Width + x] = uint16_t(65535 - Be16(&stored[size_t(2) * x]));
+                    inks[size_t(k) * h.Width + x] = uint16_t(65535 - GetBE16(&stored[size_t(2) * x]));
             }
             CmykPlanesToBgr(inks.data(), inks.data() + h.Width, inks.data() + 2 * size_t(h.Width),
                             inks.data() + 3 * size_t(h.Width), line, 16, count);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "imageio/Decoders.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kHeaderSize = 740;
 
-int16_t Be16(const uint8_t* p) { return int16_t(uint16_t((p[0] << 8) | p[1])); }
+int16_t Be16(const uint8_t* p) { return int16_t(GetBE16(p)); }
 
 struct TRLAHeader {
     int16_t ActiveLeft = 0, ActiveRight = 0, ActiveBottom = 0, ActiveTop = 0;

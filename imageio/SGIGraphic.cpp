@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "imageio/Decoders.h"
@@ -17,7 +18,6 @@ namespace {
 constexpr int kHeaderSize = 512;
 constexpr uint16_t kMagic = 474;
 
-uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 
 struct TSGIHeader {
     bool RunLength = false;
@@ -30,13 +30,13 @@ struct TSGIHeader {
     static TSGIHeader Read(TStream& stream) {
         uint8_t b[kHeaderSize] = {};
         stream.Read(b, kHeaderSize);
-        if (Be16(b) != kMagic) throw EInvalidGraphic("Not a valid sgi, bw or rgb(a) image.");
+        if (GetBE16(b) != kMagic) throw EInvalidGraphic("Not a valid sgi, bw or rgb(a) image.");
         TSGIHeader h;
         h.RunLength = b[2] == 1;
         h.BytesPerSample = b[3];
-        h.XSize = Be16(b + 6);
-        h.YSize = Be16(b + 8);
-        h.ZSize = Be16(b + 10);
+        h.XSize = GetBE16(b + 6);
+        h.YSize = GetBE16(b + 8);
+        h.ZSize = GetBE16(b + 10);
         if (h.BytesPerSample != 1 && h.BytesPerSample != 2)
             throw EInvalidGraphic(Format("SGI: %u bytes per sample are not supported", unsigned(h.BytesPerSample)));
         // Verbatim rows of a z size 0 file are still found (channel 0, read as grey); the

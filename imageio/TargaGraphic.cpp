@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
@@ -21,11 +22,6 @@ constexpr int kPaletteEntries = 256;
 const char* const kConvertQuestion =
     "Targa image: 1 or 4 bit color depth not allowed. Convert to 256 colors?";
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 struct TTargaHeader {
     uint8_t IdLength = 0;
@@ -44,11 +40,11 @@ struct TTargaHeader {
         h.IdLength = b[0];
         h.ColorMapType = b[1];
         h.ImageType = b[2];
-        h.FirstIndex = Le16(b + 3);
-        h.MapLength = Le16(b + 5);
+        h.FirstIndex = GetLE16(b + 3);
+        h.MapLength = GetLE16(b + 5);
         h.MapEntrySize = b[7];
-        h.Width = Le16(b + 12);
-        h.Height = Le16(b + 14);
+        h.Width = GetLE16(b + 12);
+        h.Height = GetLE16(b + 14);
         h.Depth = b[16];
         h.Descriptor = b[17];
         return h;
@@ -113,7 +109,7 @@ TLogPalette ReadColorMap(TStream& stream, const TTargaHeader& h) {
             p.Green = e[1];
             p.Red = e[2];
         } else {
-            const uint16_t w = Le16(e);
+            const uint16_t w = GetLE16(e);
             p.Red = uint8_t((w & 0x7C00) >> 7);
             p.Green = uint8_t((w & 0x03E0) >> 2);
             p.Blue = uint8_t((w & 0x1F) << 3);
@@ -137,9 +133,9 @@ int BytesPerPixelOfFormat(TPixelFormat pf) {
 // channel loses its lowest bit) so that readers show the right colours.
 void Row565To555(const uint8_t* src, uint8_t* dst, int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
-        const uint16_t w = Le16(src + 2 * x);
+        const uint16_t w = GetLE16(src + 2 * x);
         const uint16_t r = (w >> 11) & 0x1F, g = (w >> 5) & 0x3F, b = w & 0x1F;
-        PutLe16(dst + 2 * x, uint16_t((r << 10) | ((g >> 1) << 5) | b));
+        PutLE16(dst + 2 * x, uint16_t((r << 10) | ((g >> 1) << 5) | b));
     }
 }
 
@@ -223,10 +219,10 @@ void TTargaGraphic::SaveTarga(TStream& stream, bool compressed) {
     header[0] = uint8_t(idLength);
     header[1] = bpp == 1 ? 1 : 0;
     header[2] = uint8_t(compressed ? (bpp == 1 ? 9 : 10) : (bpp == 1 ? 1 : 2));
-    PutLe16(header + 5, kPaletteEntries);
+    PutLE16(header + 5, kPaletteEntries);
     header[7] = 24;
-    PutLe16(header + 12, uint16_t(width));
-    PutLe16(header + 14, uint16_t(height));
+    PutLE16(header + 12, uint16_t(width));
+    PutLE16(header + 14, uint16_t(height));
     header[16] = uint8_t(8 * bpp);
     // Rows are written top row first, and the descriptor says so.
     header[17] = kTopRowFirst;

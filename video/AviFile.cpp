@@ -9,6 +9,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
@@ -148,10 +149,6 @@ HRESULT Guarded(F&& operation) noexcept {
     }
 }
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 bool IsWavName(const std::string& fileName) {
     return LowerCase(ExtractFileExt(fileName)) == ".wav";
@@ -192,10 +189,10 @@ HRESULT ReadWaveInfo(TStream& stream, TWaveInfo& info) {
         uint8_t head[12];
         stream.SetPosition(0);
         stream.ReadBuffer(head, 12);
-        if (Get32(head) != MakeFourCC('R', 'I', 'F', 'F') || Get32(head + 8) != MakeFourCC('W', 'A', 'V', 'E'))
+        if (GetLE32(head) != MakeFourCC('R', 'I', 'F', 'F') || GetLE32(head + 8) != MakeFourCC('W', 'A', 'V', 'E'))
             return AVIERR_BADFORMAT;
         // Streamed files carry 0 or 0xFFFFFFFF here; the file's end is the better limit then.
-        const int64_t riffSize = Get32(head + 4);
+        const int64_t riffSize = GetLE32(head + 4);
         const int64_t end = (riffSize < 4 || 8 + riffSize > fileSize) ? fileSize : 8 + riffSize;
 
         uint8_t fmt[40] = {};
@@ -211,8 +208,8 @@ HRESULT ReadWaveInfo(TStream& stream, TWaveInfo& info) {
             uint8_t ck[8];
             stream.SetPosition(pos);
             stream.ReadBuffer(ck, 8);
-            const uint32_t id = Get32(ck);
-            const int64_t size = Get32(ck + 4);
+            const uint32_t id = GetLE32(ck);
+            const int64_t size = GetLE32(ck + 4);
             const int64_t body = pos + 8;
             if (id == MakeFourCC('f', 'm', 't', ' ')) {
                 if (fmtSize >= 0 || size < 16 || body + size > end) return AVIERR_BADFORMAT;
@@ -229,12 +226,12 @@ HRESULT ReadWaveInfo(TStream& stream, TWaveInfo& info) {
         if (fmtSize < 0 || dataOffset < 0) return AVIERR_BADFORMAT;
 
         TWaveInfo w;
-        w.FormatTag = Get16(fmt);
-        w.Channels = Get16(fmt + 2);
-        w.SamplesPerSec = Get32(fmt + 4);
-        w.AvgBytesPerSec = Get32(fmt + 8);
-        w.BlockAlign = Get16(fmt + 12);
-        w.BitsPerSample = Get16(fmt + 14);
+        w.FormatTag = GetLE16(fmt);
+        w.Channels = GetLE16(fmt + 2);
+        w.SamplesPerSec = GetLE32(fmt + 4);
+        w.AvgBytesPerSec = GetLE32(fmt + 8);
+        w.BlockAlign = GetLE16(fmt + 12);
+        w.BitsPerSample = GetLE16(fmt + 14);
         if (w.Channels == 0 || w.SamplesPerSec == 0 || w.BitsPerSample == 0 || w.BlockAlign == 0)
             return AVIERR_BADFORMAT;
         // PCM frames hold every channel's sample in whole bytes; a header that disagrees
@@ -249,9 +246,9 @@ HRESULT ReadWaveInfo(TStream& stream, TWaveInfo& info) {
         } else if (w.FormatTag == 0xFFFE) {
             static const uint8_t kPcmGuid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-            if (fmtSize < 40 || Get16(fmt + 16) < 22) return AVIERR_BADFORMAT;
+            if (fmtSize < 40 || GetLE16(fmt + 16) < 22) return AVIERR_BADFORMAT;
             if (std::memcmp(fmt + 24, kPcmGuid, 16) != 0) return AVIERR_BADFORMAT;
-            if (w.BitsPerSample % 8 != 0 || w.BitsPerSample > 32 || Get16(fmt + 18) > w.BitsPerSample)
+            if (w.BitsPerSample % 8 != 0 || w.BitsPerSample > 32 || GetLE16(fmt + 18) > w.BitsPerSample)
                 return AVIERR_BADFORMAT;
             w.Format.assign(fmt, fmt + 40);
             w.Format[16] = 22;  // only the 22 extension bytes we know travel along
@@ -403,8 +400,8 @@ HRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat, 
         return same ? AVIERR_OK : AVIERR_UNSUPPORTED;
     }
     if (stream->Info.fccType == streamtypeVIDEO) {
-        if (cbFormat < int32_t(sizeof(BITMAPINFOHEADER)) || Get32(bytes) < sizeof(BITMAPINFOHEADER) ||
-            Get32(bytes) > uint32_t(cbFormat))
+        if (cbFormat < int32_t(sizeof(BITMAPINFOHEADER)) || GetLE32(bytes) < sizeof(BITMAPINFOHEADER) ||
+            GetLE32(bytes) > uint32_t(cbFormat))
             return AVIERR_BADFORMAT;
     } else if (stream->Info.fccType == streamtypeAUDIO) {
         if (cbFormat < 16) return AVIERR_BADFORMAT;
