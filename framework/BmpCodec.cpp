@@ -47,7 +47,6 @@ constexpr int64_t kMaxRlePixelsPerByte = 256;
 
 int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
 
-
 // Bytes of one stored row: whole 32-bit words. Computed in 64 bits because the width comes
 // from the file and 32 x width overflows 32 bits.
 int64_t DibRowBytes(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }

@@ -15,7 +15,6 @@ namespace {
 constexpr int kHeaderSize = 32;
 constexpr int kPaletteBytes = 768;
 
-
 }  // namespace
 
 void TAutodeskGraphic::LoadImageStream(TStream& stream) {

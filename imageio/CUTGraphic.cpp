@@ -24,7 +24,6 @@ constexpr int kLastEntryStart = 506;  // an entry never crosses a block boundary
 constexpr int kEntrySize = 6;
 constexpr int kMaxEntries = 256;
 
-
 }  // namespace
 
 void TCUTGraphic::LoadImageFile(const std::string& fileName) {

@@ -22,7 +22,6 @@ constexpr uint8_t kTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
 constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
-
 uint8_t ReadByte(TStream& stream) {
     uint8_t b;
     stream.ReadBuffer(&b, 1);

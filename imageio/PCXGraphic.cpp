@@ -22,7 +22,6 @@ constexpr int kPaletteBlockSize = 769;  // marker byte 12 and 256 x (red, green,
 constexpr uint8_t kPaletteMarker = 12;
 constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
-
 struct TPCXHeader {
     uint8_t Maker = 0;
     uint8_t Version = 0;

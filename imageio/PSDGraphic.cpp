@@ -29,7 +29,6 @@ enum : uint16_t {
     modeLab = 9,
 };
 
-
 uint32_t ReadBe32(TStream& stream) {
     uint8_t b[4];
     stream.ReadBuffer(b, 4);

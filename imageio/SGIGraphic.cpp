@@ -18,7 +18,6 @@ namespace {
 constexpr int kHeaderSize = 512;
 constexpr uint16_t kMagic = 474;
 
-
 struct TSGIHeader {
     bool RunLength = false;
     uint8_t BytesPerSample = 1;

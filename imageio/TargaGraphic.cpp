@@ -22,7 +22,6 @@ constexpr int kPaletteEntries = 256;
 const char* const kConvertQuestion =
     "Targa image: 1 or 4 bit color depth not allowed. Convert to 256 colors?";
 
-
 struct TTargaHeader {
     uint8_t IdLength = 0;
     uint8_t ColorMapType = 0;

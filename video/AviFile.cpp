@@ -149,7 +149,6 @@ HRESULT Guarded(F&& operation) noexcept {
     }
 }
 
-
 bool IsWavName(const std::string& fileName) {
     return LowerCase(ExtractFileExt(fileName)) == ".wav";
 }
