@@ -9,7 +9,11 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth x11-apps
-  imagemagick netpbm libtiff-tools ffmpeg python3
+  imagemagick netpbm libtiff-tools ffmpeg python3 python3-pil python3-skimage
+  libpng-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev
+  libdlib-dev libdlib-data libopencv-dev
+  desktop-file-utils appstream dpkg-dev man-db scdoc xdotool time
 )
 
 missing=()
