@@ -167,13 +167,18 @@ struct TDivisionLine {
     void Step() { ++Z; }
 };
 
-// Read access to a source raster as pixel words; 0 outside.
+// Read access to a source raster as pixel words. The grid's right and bottom edges lie one
+// beyond the last pixel, so a sample exactly on x = Width or y = Height reads the last
+// column or row; samples further outside read 0 (black).
 struct TSource {
     uint8_t* const* Rows;
     uint32_t Width, Height;
     int32_t PitchWords;  // -1: rows not evenly spaced
 
     inline uint32_t Word(int32_t x, int32_t y) const {
+        // An empty raster has Width = Height = 0: the edge step then gives -1, still outside.
+        x -= int32_t(uint32_t(x) == Width);
+        y -= int32_t(uint32_t(y) == Height);
         if (uint32_t(x) >= Width || uint32_t(y) >= Height) return 0;
         uint32_t w;
         std::memcpy(&w, Rows[uint32_t(y)] + size_t(uint32_t(x)) * 4, 4);
@@ -247,6 +252,9 @@ QV_AVX2 inline void Step8(TLanes8& l) {
 // hardware gathers are far slower on current processors.
 QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
     if (src.Height == 0) return _mm256_setzero_si256();
+    // On the edge line one beyond the last pixel: step back onto it (compare gives -1).
+    x = _mm256_add_epi32(x, _mm256_cmpeq_epi32(x, _mm256_set1_epi32(int32_t(src.Width))));
+    y = _mm256_add_epi32(y, _mm256_cmpeq_epi32(y, _mm256_set1_epi32(int32_t(src.Height))));
     const __m256i flip = _mm256_set1_epi32(INT32_MIN);
     const __m256i w = _mm256_set1_epi32(int32_t(src.Width ^ 0x80000000u));
     const __m256i h = _mm256_set1_epi32(int32_t(src.Height ^ 0x80000000u));

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 
+#include "framework/System.h"
 #include "morph/MorphReference.h"
 #include "morph/MorphTestSupport.h"
 #include "morph/UBmpMorph.h"
@@ -26,6 +28,21 @@ void FillWith(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
     b.SetHeight(h);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
+}
+
+// Runs a check once with eight-pixel spans (where the processor has them) and once with
+// the plain loop, restoring the setting afterwards.
+template <class F>
+void WithBothSpanLoops(F check) {
+    struct Restore {
+        bool Was = WideSpans();
+        ~Restore() { SetWideSpans(Was); }
+    } restore;
+    for (bool wide : {true, false}) {
+        SCOPED_TRACE(wide ? "wide spans" : "plain spans");
+        SetWideSpans(wide);
+        check();
+    }
 }
 
 TEST(BmpMorphTest, PackedColourHasRedLowestAndTheFourthByteOnTop) {
@@ -161,6 +178,66 @@ TEST(RenderMorphTest, SamplesOutsideThePictureReadBlack) {
     for (uint32_t w : Snapshot(dest)) ASSERT_EQ(w, B & 0x00FFFFFFu);
 }
 
+// The grid's right and bottom edges lie on x = width and y = height, one beyond the last
+// pixel: a sample exactly there reads the last column or row, one further out reads black.
+TEST(RenderMorphTest, SamplesOnTheOuterEdgeReadTheLastColumnOrRow) {
+    struct Case {
+        int32_t Sx, Sy;
+        int32_t ReadX, ReadY;  // -1: black
+    };
+    const Case cases[] = {
+        {10, 3, 9, 3}, {3, 7, 3, 6}, {10, 7, 9, 6},   // on the right, bottom edge, corner
+        {11, 3, -1, -1}, {3, 8, -1, -1}, {-1, 3, -1, -1}, {3, -1, -1, -1}, {10, 8, -1, -1},
+    };
+    std::mt19937 rng(5);
+    TBitmap pic;
+    FillRandom(pic, 10, 7, rng);
+    WithBothSpanLoops([&] {
+        for (const Case& k : cases)
+            for (int32_t p : {0, 256}) {
+                TBitmap dst;
+                FillWith(dst, 20, 3, kSentinel);
+                TBmpMorph s(pic), d(dst);
+                // A flat destination triangle: row 1, columns 0 .. 15, every sample at (Sx, Sy).
+                d.MorphTriangle(0, 1, 16, 1, 0, 1, s, s, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx,
+                                k.Sy, k.Sx, k.Sy, p);
+                const uint32_t want = k.ReadX < 0 ? 0 : Word(pic, k.ReadX, k.ReadY) & 0x00FFFFFFu;
+                for (int32_t x = 0; x < 16; ++x)
+                    ASSERT_EQ(Word(dst, x, 1), want) << "sample " << k.Sx << "," << k.Sy << " p " << p << " x " << x;
+            }
+    });
+}
+
+// The demo project rendered half way: pixels on the right edge used to sample the line
+// one beyond the picture and came out dark.
+TEST(RenderMorphTest, DemoHasNoDarkPixelsOnItsRightEdge) {
+    const std::string folder = std::string(QV_TEST_DATA_DIR) + "/../../examples";
+    const std::string before = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(folder));
+    TMorphGrid g;
+    try {
+        g.LoadGridFile(folder + "/faces.grid");
+    } catch (...) {
+        SetCurrentDir(before);
+        throw;
+    }
+    SetCurrentDir(before);
+    ASSERT_EQ(g.PictureWidth, 320);
+    TBitmap dest, ref;
+    FillWith(dest, 320, 320, 0);
+    FillWith(ref, 320, 320, 0);
+    g.RenderMorph(dest, 128);
+    reference::RenderMorph(g, ref, 128);
+    EXPECT_EQ(Snapshot(dest), Snapshot(ref));
+    // Each pixel of the last column is close to its left neighbour (a sample that read
+    // black would be about half as bright).
+    for (int32_t y = 0; y < 320; ++y) {
+        const uint32_t a = Word(dest, 319, y), b = Word(dest, 318, y);
+        for (int shift = 0; shift <= 16; shift += 8)
+            ASSERT_LE(std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)), 40) << "row " << y;
+    }
+}
+
 TEST(RenderMorphTest, DestinationOfAnotherFormatIsMade32BitFirst) {
     auto g = PatternGrid(21, 17, 3, 3, 4);
     g->StartMesh[1][1] = {13, 6};
@@ -191,21 +268,6 @@ TEST(RenderMorphTest, HugeTriangleIsClippedToTheDestination) {
 }
 
 // ---- Differential: the engine against the plain transcription ------------------------
-
-// Runs a check once with eight-pixel spans (where the processor has them) and once with
-// the plain loop, restoring the setting afterwards.
-template <class F>
-void WithBothSpanLoops(F check) {
-    struct Restore {
-        bool Was = WideSpans();
-        ~Restore() { SetWideSpans(Was); }
-    } restore;
-    for (bool wide : {true, false}) {
-        SCOPED_TRACE(wide ? "wide spans" : "plain spans");
-        SetWideSpans(wide);
-        check();
-    }
-}
 
 struct RandomCoords {
     std::mt19937& rng;
