@@ -72,6 +72,8 @@ public:
                        int32_t p);
 
     // MorphTriangle on each triangle in order (later triangles win where they overlap).
+    // Bands of rows are drawn on RenderThreads() threads with the same pixels as one
+    // thread gives (a destination that is also a source is drawn on one thread).
     void MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
                         const TBmpMorph& End, int32_t p);
 
