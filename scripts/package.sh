@@ -15,7 +15,7 @@ cmake --build build/default --target quorvalin quorvalin-cli man_pages -- -j"$(n
 rm -rf build/deb
 mkdir -p build/deb
 # CPack installs the build's install rules only: tests and benchmarks are not needed.
-(cd build/deb && cpack -G DEB --config ../default/CPackConfig.cmake -D CPACK_CMAKE_GENERATOR=Ninja >cpack.log) ||
+(cd build/deb && cpack -G DEB --config ../default/CPackConfig.cmake >cpack.log) ||
   { cat build/deb/cpack.log >&2; exit 1; }
 deb=$(ls build/deb/quorvalin_*.deb)
 echo "$deb"
