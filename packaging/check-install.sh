@@ -87,9 +87,11 @@ manual=$(zcat "$share/man/man1/quorvalin-cli.1.gz")
 commands=$("$cli" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z0-9-]*\) .*/\1/p')
 [ -n "$commands" ] || fail "quorvalin-cli --help lists no commands"
 for c in $commands; do
-  grep -q "^\.SS $c\$" <<<"$manual" || fail "quorvalin-cli(1) has no section for the command $c"
+  grep -q "^\.SS $c\$" <<<"$manual" ||
+    fail "quorvalin-cli(1) has no section for the command $c: add '## $c' to packaging/man/quorvalin-cli.1.scd"
   for o in $("$cli" "$c" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u); do
-    grep -q -- "$o" <<<"$manual" || fail "quorvalin-cli(1) does not document $c $o"
+    # As a bold term of its own, not only inside an example.
+    grep -q -F -- "\\fB$o\\fR" <<<"$manual" || fail "quorvalin-cli(1) does not document $c $o (packaging/man/quorvalin-cli.1.scd)"
   done
 done
 
