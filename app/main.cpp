@@ -1,5 +1,7 @@
-// quorvalin: the image-morphing editor. No command-line options, no settings: every start
-// begins in the same state.
+// quorvalin: the image-morphing editor. quorvalin [PROJECT.grid] opens that project at start.
+#include <QFile>
+#include <QStringList>
+
 #include "app/Application.h"
 #include "app/Editor.h"
 #include "app/QtDialogs.h"
@@ -26,5 +28,8 @@ int main(int argc, char** argv)
     qv::TPlatformHooks hooks(dialogs);
     qv::TEditor editor(dialogs);
     editor.Show();
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1)
+        editor.OpenProject(QFile::encodeName(arguments.at(1)).toStdString());
     return QApplication::exec();
 }
