@@ -128,10 +128,15 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
     EXPECT_EQ(w.SaveDialog1.FileName, "*.grid");
     EXPECT_EQ(w.SaveDialog2.Filter, "Avi file|*.avi");
     EXPECT_EQ(w.SaveDialog2.FileName, "*.avi");
-    // The picture dialogs list the registered formats, "Tous" first.
-    EXPECT_EQ(w.OpenPictureDialog1.Filter.rfind("Tous", 0), 0u) << w.OpenPictureDialog1.Filter;
-    EXPECT_NE(w.OpenPictureDialog1.Filter.find("*.bmp"), std::string::npos);
-    EXPECT_EQ(w.SavePictureDialog1.Filter, w.OpenPictureDialog1.Filter);
+    // The picture dialogs list the registered formats, "Tous" first: the open dialog what
+    // reads, the save dialog what writes.
+    for (const std::string& filter : {w.OpenPictureDialog1.Filter, w.SavePictureDialog1.Filter}) {
+        EXPECT_EQ(filter.rfind("Tous", 0), 0u) << filter;
+        for (const char* ext : {"*.bmp", "*.png", "*.jpeg", "*.tga"}) EXPECT_NE(filter.find(ext), std::string::npos) << ext;
+        EXPECT_EQ(filter.find("*.ico"), std::string::npos);
+    }
+    EXPECT_NE(w.OpenPictureDialog1.Filter.find("*.gif"), std::string::npos);
+    EXPECT_EQ(w.SavePictureDialog1.Filter.find("*.gif"), std::string::npos);
     EXPECT_TRUE(w.SavePictureDialog1.DefaultExt.empty());
 }
 
