@@ -69,10 +69,10 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
     if (stream.Size() < end) throw EReadError();
 
     const bool turned = orientation == 1 || orientation == 3;
-    ReleaseHandle();
-    SetPixelFormat(pf24bit);
-    SetWidth(turned ? h : w);
-    SetHeight(turned ? w : h);
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf24bit);
+    picture.SetSize(turned ? h : w, turned ? w : h);
 
     const int32_t half = w / 2;
     std::vector<uint8_t> luma(size_t(2 * w));
@@ -115,13 +115,14 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
                     case 3: col = sy; line = x; break;
                     default: break;
                 }
-                uint8_t* p = ScanLine(line) + 3 * col;
+                uint8_t* p = picture.ScanLine(line) + 3 * col;
                 p[0] = blue;
                 p[1] = green;
                 p[2] = red;
             }
         }
     }
+    Assign(picture);
     Changed();
 }
 

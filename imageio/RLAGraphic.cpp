@@ -85,10 +85,10 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
     stream.ReadBuffer(offsets.data(), tableBytes);
     SwapBytes32Array(offsets.data(), height);
 
-    ReleaseHandle();
-    SetPixelFormat(pf);
-    SetWidth(width);
-    SetHeight(height);
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf);
+    picture.SetSize(width, height);
 
     const int32_t maxPacked = 2 * width;
     std::vector<uint8_t> packed(static_cast<size_t>(maxPacked));
@@ -123,7 +123,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
             if (h.ColorChannels == 4) stream.Seek(readLength(), TSeekOrigin::soCurrent);
             readChannel(alpha);
         }
-        uint8_t* line = ScanLine(h.BottomUp() ? height - 1 - y : y);
+        uint8_t* line = picture.ScanLine(h.BottomUp() ? height - 1 - y : y);
         for (int32_t x = 0; x < width; ++x) {
             uint8_t* p = line + x * bytesPerPixel;
             p[0] = blue[x];
@@ -132,6 +132,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
             if (bytesPerPixel == 4) p[3] = alpha[x];
         }
     }
+    Assign(picture);
     Changed();
 }
 

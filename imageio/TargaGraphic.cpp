@@ -161,19 +161,17 @@ void TTargaGraphic::LoadImageStream(TStream& stream) {
     std::string id(h.IdLength, '\0');
     if (h.IdLength > 0) stream.Read(id.data(), h.IdLength);
 
-    // Drop the old pixels first so that the format change converts nothing.
-    SetSize(0, 0);
-    SetPixelFormat(FormatOfDepth(h.Depth));
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(FormatOfDepth(h.Depth));
     if (h.Grey()) {
         // Grey pictures ignore a colour map but must step over it.
         if (h.HasMap()) stream.Seek(h.MapBytes(), TSeekOrigin::soCurrent);
-        SetPalette(GreyPalette(kPaletteEntries));
+        picture.SetPalette(GreyPalette(kPaletteEntries));
     } else if (h.HasMap()) {
-        SetPalette(ReadColorMap(stream, h));
+        picture.SetPalette(ReadColorMap(stream, h));
     }
-    SetWidth(h.Width);
-    SetHeight(h.Height);
-    FImageID = std::move(id);
+    picture.SetSize(h.Width, h.Height);
 
     const bool topFirst = (h.Descriptor & kTopRowFirst) != 0;
     const int32_t height = h.Height;
@@ -182,17 +180,19 @@ void TTargaGraphic::LoadImageStream(TStream& stream) {
 
     if (h.Raw()) {
         for (int32_t i = 0; i < height; ++i)
-            if (stream.Read(ScanLine(rowOf(i)), length) < length) throw EInvalidGraphic("Targa: invalid image");
+            if (stream.Read(picture.ScanLine(rowOf(i)), length) < length) throw EInvalidGraphic("Targa: invalid image");
     } else if (h.RunLength()) {
         // A row's packets never take more than twice its bytes (one header per pixel at
         // worst); read that much ahead and step back to the end of the row's packets.
         std::vector<uint8_t> work(size_t(2 * rowLength), 0);
         for (int32_t i = 0; i < height; ++i) {
             const int32_t got = int32_t(stream.Read(work.data(), int64_t(work.size())));
-            const int32_t used = DecodeTargaRle(work.data(), ScanLine(rowOf(i)), length, h.Depth, got);
+            const int32_t used = DecodeTargaRle(work.data(), picture.ScanLine(rowOf(i)), length, h.Depth, got);
             stream.Seek(int64_t(used) - got, TSeekOrigin::soCurrent);
         }
     }
+    Assign(picture);
+    FImageID = std::move(id);
     Changed();
 }
 
