@@ -7,6 +7,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -54,12 +55,12 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
     char signature[7];
     stream.SetPosition(FStart + kSignatureOffset);
     stream.ReadBuffer(signature, 7);
-    if (std::memcmp(signature, "PCD_IPI", 7) != 0) throw EInvalidGraphic("PCD: wrong image format.");
+    if (std::memcmp(signature, "PCD_IPI", 7) != 0) throw EReaderError("PCD", "wrong image format.");
     uint8_t orientationByte = 0;
     stream.SetPosition(FStart + kOrientationOffset);
     stream.ReadBuffer(&orientationByte, 1);
     const int orientation = orientationByte & 3;
-    if (FResolution > 2) throw EInvalidGraphic("PCD: image size currently not supported");
+    if (FResolution > 2) throw EReaderError("PCD", "image size currently not supported");
 
     const TResolutionInfo res = kResolutions[FResolution];
     const int32_t w = res.Width;

@@ -128,17 +128,17 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
 
     if (h.Maker != 10 && h.Maker != 205) throw EInvalidGraphic("Not a PCX or SCR file.");
     const TPixelFormat pf = FormatOf(h);
-    if (pf == pfCustom) throw EInvalidGraphic("PCX: wrong pixel format");
+    if (pf == pfCustom) throw EReaderError("PCX", "wrong pixel format");
 
     const int32_t width = h.Width();
     const int32_t height = h.Height();
     if (width < 1 || height < 1)
-        throw EInvalidGraphic(Format("PCX: invalid picture size: Xmin %u, Xmax %u, Ymin %u, Ymax %u",
+        throw EReaderError("PCX", Format("invalid picture size: Xmin %u, Xmax %u, Ymin %u, Ymax %u",
                                      unsigned(h.XMin), unsigned(h.XMax), unsigned(h.YMin), unsigned(h.YMax)));
     // Each plane of a row must hold the row's pixels.
     const int64_t planeNeeds = h.BitsPerPixel == 1 ? (int64_t(width) + 7) / 8 : width;
     if (h.BytesPerLine < planeNeeds)
-        throw EInvalidGraphic(Format("PCX: BytesPerLine %u is too small for a width of %d pixels",
+        throw EReaderError("PCX", Format("BytesPerLine %u is too small for a width of %d pixels",
                                      unsigned(h.BytesPerLine), width));
 
     const int64_t rowBytes = int64_t(h.Planes) * h.BytesPerLine;  // S
@@ -149,7 +149,7 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
     dataBytes = std::clamp<int64_t>(dataBytes, 0, INT32_MAX);
     const int64_t largest = std::max(rowsBytes, rasterBytes);
     if (largest > kMaxRasterBytes || (largest > SmallPictureBytes && largest > dataBytes * 63 / 2))
-        throw EInvalidGraphic(Format("PCX: %d x %d pixels in %u planes cannot come from %lld bytes of data", width,
+        throw EReaderError("PCX", Format("%d x %d pixels in %u planes cannot come from %lld bytes of data", width,
                                      height, unsigned(h.Planes), static_cast<long long>(dataBytes)));
 
     const bool indexed = pf == pf1bit || pf == pf4bit || pf == pf8bit;

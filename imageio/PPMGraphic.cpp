@@ -115,7 +115,7 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
         bool overflow = false;
         const uint32_t v = ReadDigits(FirstDigit(), overflow);
         if (overflow || v > uint32_t(INT32_MAX))
-            throw EInvalidGraphic(Format("PPM: the %s is larger than a picture can have", name));
+            throw EReaderError("PPM", Format("the %s is larger than a picture can have", name));
         return int32_t(v);
     };
     const bool bitmap = variant == 1 || variant == 4;
@@ -137,12 +137,12 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
 
     const int64_t pixels = int64_t(width) * height;
     if (pixels > (int64_t(1) << 33))
-        throw EInvalidGraphic(Format("PPM: %d x %d pixels is more than a picture can hold", width, height));
+        throw EReaderError("PPM", Format("%d x %d pixels is more than a picture can hold", width, height));
     const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     const int64_t least = variant == 4 ? (int64_t(width) + 7) / 8 * height : pixels * channels * sampleBytes;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position()) + Buffered();
     if (rasterBytes > SmallPictureBytes && least > available)
-        throw EInvalidGraphic(Format("PPM: %d x %d pixels need at least %lld bytes of data, the file has %lld", width,
+        throw EReaderError("PPM", Format("%d x %d pixels need at least %lld bytes of data, the file has %lld", width,
                                      height, (long long)least, (long long)available));
 
     // Decoded into a scratch raster so that a failure (data that ends early) leaves this

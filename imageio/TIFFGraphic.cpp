@@ -199,7 +199,7 @@ std::vector<uint32_t> TTIFFGraphic::ValueList(TStream& stream, uint16_t tag) con
     const TDirEntry* e = FindTag(tag);
     if (e == nullptr) return {};
     const int size = TypeSize(e->Type);
-    if (size == 0) throw EInvalidGraphic(Format("TIFF: tag %u has a type this reader cannot use: %u", unsigned(tag), unsigned(e->Type)));
+    if (size == 0) throw EReaderError("TIFF", Format("tag %u has a type this reader cannot use: %u", unsigned(tag), unsigned(e->Type)));
     const int64_t bytes = int64_t(e->Count) * size;
     std::vector<uint8_t> data;
     if (bytes <= 4) {
