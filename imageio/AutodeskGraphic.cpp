@@ -33,9 +33,7 @@ void TAutodeskGraphic::LoadImageStream(TStream& stream) {
     const int64_t pixels = int64_t(width) * height;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position());
     const int64_t rasterBytes = RasterRowBytes(width, pf8bit) * height;
-    if (rasterBytes > SmallPictureBytes && pixels > available)
-        throw EReaderError("Autodesk", Format("%u x %u pixels need %lld bytes, the file has %lld", unsigned(width),
-                                     unsigned(height), (long long)pixels, (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("Autodesk", width, height, pixels, available);
 
     TLogPalette palette;
     palette.Entries.resize(256);

@@ -67,9 +67,7 @@ void TCUTGraphic::LoadImageStream(TStream& stream) {
     const int64_t rasterBytes = RasterRowBytes(width, pf8bit) * height;
     // Each row: its 2-byte length, runs of at most 127 pixels in two bytes, the end byte.
     const int64_t least = int64_t(height) * (3 + 2 * ((int64_t(width) + 126) / 127));
-    if (rasterBytes > SmallPictureBytes && least > remaining)
-        throw EReaderError("CUT", Format("%u x %u pixels need at least %lld bytes of rows, the file has %lld",
-                                     unsigned(width), unsigned(height), (long long)least, (long long)remaining));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("CUT", width, height, least, remaining);
 
     // The rows are decoded from one area, addressed with 32-bit counts.
     if (remaining > INT32_MAX)

@@ -148,9 +148,11 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
     if (pf == pf8bit) dataBytes -= kPaletteBlockSize;
     dataBytes = std::clamp<int64_t>(dataBytes, 0, INT32_MAX);
     const int64_t largest = std::max(rowsBytes, rasterBytes);
-    if (largest > kMaxRasterBytes || (largest > SmallPictureBytes && largest > dataBytes * 63 / 2))
-        throw EReaderError("PCX", Format("%d x %d pixels in %u planes cannot come from %lld bytes of data", width,
-                                     height, unsigned(h.Planes), static_cast<long long>(dataBytes)));
+    if (largest > kMaxRasterBytes)
+        throw EReaderError("PCX", Format("%d x %d pixels in %u planes are more than this program can hold", width,
+                                         height, unsigned(h.Planes)));
+    // The densest run-length packing gives 63 bytes from every 2.
+    if (largest > SmallPictureBytes) CheckFitsFile("PCX", width, height, (largest * 2 + 62) / 63, dataBytes);
 
     const bool indexed = pf == pf1bit || pf == pf4bit || pf == pf8bit;
     TLogPalette palette;

@@ -141,9 +141,7 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
     const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     const int64_t least = variant == 4 ? (int64_t(width) + 7) / 8 * height : pixels * channels * sampleBytes;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position()) + Buffered();
-    if (rasterBytes > SmallPictureBytes && least > available)
-        throw EReaderError("PPM", Format("%d x %d pixels need at least %lld bytes of data, the file has %lld", width,
-                                     height, (long long)least, (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("PPM", width, height, least, available);
 
     // Decoded into a scratch raster so that a failure (data that ends early) leaves this
     // one as it was.

@@ -78,9 +78,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
     const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     // Each channel row: its 2-byte length and runs of at most 128 bytes from two.
     const int64_t least = tableBytes + int64_t(height) * h.ChannelsRead() * (2 + 2 * ((int64_t(width) + 127) / 128));
-    if (rasterBytes > SmallPictureBytes && least > available)
-        throw EReaderError("RLA", Format("%d x %d pixels need at least %lld bytes of rows, the file has %lld", width,
-                                     height, (long long)least, (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("RLA", width, height, least, available);
 
     std::vector<uint32_t> offsets(static_cast<size_t>(height));
     stream.ReadBuffer(offsets.data(), tableBytes);

@@ -22,9 +22,9 @@ void CheckRasterSize(std::string_view format, int64_t width, int64_t height, TPi
 
 void CheckFitsFile(std::string_view format, int64_t width, int64_t height, int64_t needed, int64_t available) {
     if (needed > available)
-        ReaderFail(format, Format("%" PRId64 " x %" PRId64 " pixels announced, but the file has only %" PRId64
-                                  " bytes for them",
-                                  width, height, std::max<int64_t>(available, 0)));
+        ReaderFail(format, Format("%" PRId64 " x %" PRId64 " pixels need at least %" PRId64
+                                  " bytes of data, the file has %" PRId64,
+                                  width, height, needed, std::max<int64_t>(available, 0)));
 }
 
 int64_t BytesLeft(TStream& stream) {

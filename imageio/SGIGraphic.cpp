@@ -87,10 +87,7 @@ void TSGIGraphic::LoadImageStream(TStream& stream) {
     const int64_t available = std::max<int64_t>(0, stream.Size() - base - kHeaderSize);
     if (h.TableBytes() > available) throw EReadError();
     const int64_t rasterBytes = RasterRowBytes(h.XSize, h.PixelFormat()) * h.YSize;
-    if (rasterBytes > SmallPictureBytes && h.LeastDataBytes() > available)
-        throw EReaderError("SGI", Format("%u x %u pixels in %u channels need at least %lld bytes of data, the file has %lld",
-                                     unsigned(h.XSize), unsigned(h.YSize), unsigned(h.ZSize),
-                                     (long long)h.LeastDataBytes(), (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("SGI", h.XSize, h.YSize, h.LeastDataBytes(), available);
 
     // The load state lives only for this call, also when it fails.
     struct TStateGuard {

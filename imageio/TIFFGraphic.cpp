@@ -320,9 +320,11 @@ TTIFFGraphic::TLayout TTIFFGraphic::ReadLayout(TStream& stream) const {
     const int64_t decodedBytes = l.BytesPerRow * int64_t(l.Height);
     const int64_t largest = std::max(decodedBytes, rasterRow * int64_t(l.Height));
     const int64_t available = std::max<int64_t>(0, stream.Size() - FBasePosition);
-    if (decodedBytes > kMaxRasterBytes || (largest > SmallPictureBytes && largest > MaxExpansion * available))
-        ReaderFail(kFormat, Format("%u x %u pixels of %lld bits cannot come from a file of %lld bytes", l.Width,
-                                   l.Height, static_cast<long long>(bitsPerPixel), static_cast<long long>(available)));
+    if (decodedBytes > kMaxRasterBytes)
+        ReaderFail(kFormat, Format("%u x %u pixels of %lld bits are more than this program can hold", l.Width, l.Height,
+                                   static_cast<long long>(bitsPerPixel)));
+    if (largest > SmallPictureBytes)
+        CheckFitsFile(kFormat, l.Width, l.Height, (largest + MaxExpansion - 1) / MaxExpansion, available);
 
     l.Predictor = SingleValue(tagPredictor, 0);
     // Within a plane a pixel has one sample.

@@ -154,10 +154,7 @@ void TTargaGraphic::LoadImageStream(TStream& stream) {
     const int64_t dataStart = stream.Position() + h.IdLength + h.MapBytes();
     const int64_t available = std::max<int64_t>(0, stream.Size() - dataStart);
     const int64_t needed = LeastDataBytes(h, bpp);
-    if (pixelBytes > SmallPictureBytes && needed > available)
-        throw EReaderError("Targa", Format("%u x %u pixels at %d bits per pixel need at least %lld bytes of data, the file has %lld",
-                                     unsigned(h.Width), unsigned(h.Height), int(h.Depth), static_cast<long long>(needed),
-                                     static_cast<long long>(available)));
+    if (pixelBytes > SmallPictureBytes) CheckFitsFile("Targa", h.Width, h.Height, needed, available);
 
     std::string id(h.IdLength, '\0');
     if (h.IdLength > 0) stream.Read(id.data(), h.IdLength);
