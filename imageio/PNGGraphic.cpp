@@ -118,7 +118,7 @@ struct TPngInfo {
     std::vector<TPaletteEntry> Palette;  // palette pictures only
 };
 
-// Reads up to the first pixel data and asks libpng for rows in the raster's byte layout.
+// Reads up to the first pixel data and tells libpng to give rows in the raster's byte layout.
 bool ReadHeader(TPngReadStruct& r, TPngInfo& info) {
     png_structp png = r.Png;
     png_infop pi = r.Info;
@@ -162,7 +162,13 @@ bool ReadHeader(TPngReadStruct& r, TPngInfo& info) {
             png_error(png, "unknown colour type");  // libpng refuses these in the header already
     }
     info.Passes = png_set_interlace_handling(png);
-    png_read_update_info(png, pi);
+    return true;
+}
+
+// libpng sizes its row buffers here, so only after the picture's size was accepted.
+bool StartRows(TPngReadStruct& r) {
+    if (setjmp(png_jmpbuf(r.Png))) return false;
+    png_read_update_info(r.Png, r.Info);
     return true;
 }
 
@@ -207,6 +213,7 @@ void TPNGGraphic::LoadImageStream(TStream& stream) {
     CheckFitsFile(kFormat, info.Width, info.Height, fileRowBytes * info.Height / MaxInflateRatio, available);
     if (info.ColorType == PNG_COLOR_TYPE_PALETTE && info.Palette.empty())
         throw EReaderError(kFormat, "palette picture without a palette");
+    if (!StartRows(r)) throw EReaderError(kFormat, Failure(ctx));
     // The transformed row must be exactly the raster's pixel bytes.
     const int64_t pixelBytes = int64_t(info.Width) * BitsPerPixel(info.Format) / 8;
     if (int64_t(png_get_rowbytes(r.Png, r.Info)) != pixelBytes)
