@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/ErrorGuard.h"
+#include "app/ExportVideoDialog.h"
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
@@ -64,6 +65,9 @@ void TFMorpherGridEdit::BuildMenus()
     Openproject1->setObjectName("Openproject1");
     Saveproject1 = File1->addAction("Save project");
     Saveproject1->setObjectName("Saveproject1");
+    File1->addSeparator();
+    Exportvideo1 = File1->addAction(QString::fromUtf8("Export video\u2026"));
+    Exportvideo1->setObjectName("Exportvideo1");
     File1->addSeparator();
     Quit1 = File1->addAction("Quit");
     Quit1->setObjectName("Quit1");
@@ -216,6 +220,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(Openstartpicture1, &TFMorpherGridEdit::Openstartpicture1Click);
     bind(Openendpicture1, &TFMorpherGridEdit::Openendpicture1Click);
     bind(Saveasavi1, &TFMorpherGridEdit::Saveasavi1Click);
+    bind(Exportvideo1, &TFMorpherGridEdit::Exportvideo1Click);
     bind(Savecurentmorphpicture1, &TFMorpherGridEdit::Savecurentmorphpicture1Click);
     bind(Viewmorphwindow1, &TFMorpherGridEdit::Viewmorphwindow1Click);
     bind(About1, &TFMorpherGridEdit::About1Click);
@@ -452,6 +457,11 @@ void TFMorpherGridEdit::Saveasavi1Click()
     if (!Execute(SaveDialog2, FDialogs))
         return;
     SaveAsAvi(*this, *FPreview, SaveDialog2.FileName);
+}
+
+void TFMorpherGridEdit::Exportvideo1Click()
+{
+    ExportVideoCommand(this, *MorphGrid, FDialogs, FPreview->SeDuration->value());
 }
 
 // ---- small commands

@@ -69,6 +69,7 @@ public:
     void Openstartpicture1Click();
     void Openendpicture1Click();
     void Saveasavi1Click();
+    void Exportvideo1Click();
     void Savecurentmorphpicture1Click();
     void Viewmorphwindow1Click();
     void About1Click();
@@ -78,6 +79,7 @@ public:
     QMenu* File1 = nullptr;
     QAction* Openproject1 = nullptr;
     QAction* Saveproject1 = nullptr;
+    QAction* Exportvideo1 = nullptr;
     QAction* Quit1 = nullptr;
     QMenu* Morph1 = nullptr;
     QAction* Openstartpicture1 = nullptr;
