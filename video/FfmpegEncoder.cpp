@@ -100,6 +100,7 @@ struct TFfmpegEncoder::TImpl {
     TEncoderSettings S;
     AVFormatContext* Mux = nullptr;  // freed in the destructor, with its file
     bool HeaderWritten = false;
+    bool TrailerTried = false;  // a second trailer would free the muxer's state twice
     bool Finished = false;
     std::unique_ptr<AVPacket, TPacketFree> Packet;
 
@@ -128,6 +129,10 @@ struct TFfmpegEncoder::TImpl {
 
     ~TImpl() {
         if (Mux != nullptr) {
+            // The GIF muxer holds back one packet and frees it only in its trailer: an
+            // export that stops early still ends the file (which is then removed).
+            if (HeaderWritten && !TrailerTried && S.Format == TVideoFormat::Gif && Mux->pb != nullptr)
+                av_write_trailer(Mux);
             if (Mux->pb != nullptr) avio_closep(&Mux->pb);
             avformat_free_context(Mux);
         }
@@ -478,6 +483,7 @@ void TFfmpegEncoder::Finish() {
     if (f.FramesIn == 0) throw Exception("A movie needs at least one frame");
     f.EncodeVideo(nullptr);
     if (f.Audio) f.FeedAudio(f.WaveBlocksWanted, true);
+    f.TrailerTried = true;
     Check(av_write_trailer(f.Mux), "Cannot complete the movie");
     // Closing writes what is still buffered: a full disk can show only here.
     const int r = avio_closep(&f.Mux->pb);
