@@ -25,9 +25,13 @@ public:
         if (folder.empty()) folder = "./";
         try {
             FPath = CreateUniqueFile(folder, "." + ExtractFileName(target) + ".", ".tmp");
-        } catch (const Exception&) {
-            // The user hears about the file they asked for, not about our temporary one.
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", target.c_str(), std::strerror(errno)));
+        } catch (const Exception& e) {
+            // The user hears about the file they asked for, not about our temporary one;
+            // the reason is the one the folder gave.
+            const std::string message = e.what();
+            const size_t at = message.rfind("\". ");
+            const std::string reason = at == std::string::npos ? message : message.substr(at + 3);
+            throw EFCreateError(Format("Cannot create file \"%s\". %s", target.c_str(), reason.c_str()));
         }
     }
     ~TTemporaryFile() {
