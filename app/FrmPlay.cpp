@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QHideEvent>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QTimer>
@@ -173,6 +174,12 @@ void TFPreview::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     SizeChanged();
+}
+
+void TFPreview::hideEvent(QHideEvent* event)
+{
+    Stop();  // nobody watches a closed window
+    QWidget::hideEvent(event);
 }
 
 void TFPreview::SizeChanged()
