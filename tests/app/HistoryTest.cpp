@@ -1,6 +1,5 @@
 // Undo and redo of every kind of change, arrow keys, and the history's memory.
 #include <QUndoStack>
-#include <fstream>
 
 #include "EditorFixture.h"
 
@@ -173,25 +172,6 @@ TEST_F(HistoryTest, ArrowKeysMoveTheSelectedPointAsOneStepWithTheDragsEdgeRules)
     QTest::keyClick(MainImage2(), Qt::Key_Up);
     EXPECT_EQ(Grid().EndMesh[2][1], Point(60, 19));
     EXPECT_EQ(Grid().StartMesh[2][1], Point(60, 20));
-}
-
-TEST_F(HistoryTest, AFailedCommandRecordsNothingAndAClickRecordsNothing)
-{
-    OpenStart(MakePicture("a.bmp", 60, 40, 1));
-    const int count = Stack().count();
-    const TLook before = Look();
-    const std::string bad = PathOf("bad.bmp");
-    std::ofstream(bad, std::ios::binary) << "BM not a picture";
-    OpenEnd(bad);
-    EXPECT_EQ(Dialogs.Messages.size(), 1u);
-    OpenEnd(PathOf("missing.bmp"));
-    EXPECT_EQ(Dialogs.Messages.size(), 2u);
-    Drag(MainImage1(), QPoint(30, 20), {QPoint(30, 20)});  // a click: selection only
-    EXPECT_EQ(Stack().count(), count);
-    TLook now = Look();
-    now.Pane1 = before.Pane1;  // the selection is drawn
-    now.Pane2 = before.Pane2;
-    EXPECT_TRUE(now == before);
 }
 
 TEST_F(HistoryTest, TwoHundredStepsAndAPictureMemoryCapThatDropsTheOldestFirst)
