@@ -17,6 +17,8 @@
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
+#include "app/PaneView.h"
+#include "app/PaneViews.h"
 #include "app/PicturePane.h"
 #include "app/QtOwn.h"
 #include "framework/Picture.h"
@@ -139,10 +141,10 @@ void TFMorpherGridEdit::BuildClientArea()
     std::tie(ScrollBox2, Image2) = makeBox("ScrollBox2", "Image2", kEndPaneWidth);
     Splitter1->addWidget(ScrollBox1);
     Splitter1->addWidget(ScrollBox2);
-    // ScrollBox1 keeps its width when the window changes size; ScrollBox2 takes the rest.
-    Splitter1->setStretchFactor(0, 0);
+    // The panes share the width equally and both follow the window's size.
+    Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({401, 800 - 401 - 6});
+    Splitter1->setSizes({397, 397});
 
     Panel2 = Own<QFrame>(client);
     Panel2->setObjectName("Panel2");
@@ -177,6 +179,11 @@ void TFMorpherGridEdit::BuildClientArea()
     StatusText->setObjectName("StatusText");
     StatusText->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(StatusText, 1);
+
+    PaneViews = Own<TPaneViews>(FDialogs, ScrollBox1, Image1, ScrollBox2, Image2,
+                                [this] { return MorphGrid.get(); }, this);
+    PaneViews->BuildViewMenu(MainMenu1, Help1->menuAction());
+    PaneViews->BuildStatusReadouts(StatusBar1);
 }
 
 void TFMorpherGridEdit::BuildDialogs()
@@ -256,7 +263,7 @@ void TFMorpherGridEdit::FormShow()
         TPicturePane& pane = Pane(isStart);
         pane.SetControlSize(MorphGrid->PictureWidth, MorphGrid->PictureHeight);
         pane.Picture().SetPixelFormat(pf32bit);
-        pane.Picture().SetSize(pane.width(), pane.height());
+        pane.Picture().SetSize(MorphGrid->PictureWidth, MorphGrid->PictureHeight);
     }
     if (FPreview)
         FPreview->show();
@@ -281,6 +288,7 @@ void TFMorpherGridEdit::RefreshPanes()
         FPreview->FitPictureArea(w, h);
     MorphGrid->DrawGrid(true, Image1->Picture());
     MorphGrid->DrawGrid(false, Image2->Picture());
+    PaneViews->PicturesChanged();
 }
 
 void TFMorpherGridEdit::FormDestroy()
@@ -310,12 +318,12 @@ void TFMorpherGridEdit::PaneMouseDown(bool IsStart, TMouseButton Button, TShiftS
         PopupOnStart = IsStart;
         PopupX = X;
         PopupY = Y;
-        const QPoint screen = Pane(IsStart).mapToGlobal(QPoint(X, Y));
+        const QPoint screen = Pane(IsStart).mapToGlobal(Pane(IsStart).PictureToWidget(QPoint(X, Y)));
         MnuDeletecolumn->setEnabled(MorphGrid->SelCol != -1);
         MnuDeleterow->setEnabled(MnuDeletecolumn->isEnabled());
         PopupMenu->popup(screen);
     }
-    MorphGrid->GridMouseDown(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y);
+    MorphGrid->GridMouseDown(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y, PickReach(Pane(IsStart).Zoom()));
 }
 
 void TFMorpherGridEdit::PaneMouseUp(bool IsStart, TMouseButton Button, TShiftState Shift, int X, int Y)
@@ -440,9 +448,9 @@ void TFMorpherGridEdit::Savecurentmorphpicture1Click()
 {
     if (!Execute(SavePictureDialog1, FDialogs))
         return;
-    TGenericGraphic picture;  // starts white once sized
-    picture.SetWidth(Image1->width());
-    picture.SetHeight(Image1->height());
+    TGenericGraphic picture;  // starts white once sized; the picture's size, not the pane's
+    picture.SetWidth(MorphGrid->PictureWidth);
+    picture.SetHeight(MorphGrid->PictureHeight);
     picture.Canvas().Draw(0, 0, FPreview->Image1->Picture());
     picture.SaveImageFile(SavePictureDialog1.FileName);
 }

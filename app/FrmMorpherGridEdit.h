@@ -22,6 +22,7 @@ namespace qv {
 
 class TFPreview;
 class TFrmAbout;
+class TPaneViews;
 class TPicturePane;
 
 class TFMorpherGridEdit : public QMainWindow {
@@ -102,6 +103,7 @@ public:
     QLabel* Label3 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusText = nullptr;  // the status bar's one simple panel
+    TPaneViews* PaneViews = nullptr;  // zoom, the View menu, the position readouts
 
     QMenu* PopupMenu = nullptr;
     QAction* Insert1 = nullptr;

@@ -23,12 +23,13 @@ public:
     // The grid the window renders: the main window's, set once at start-up.
     void SetMorphGrid(TMorphGrid* grid) { FGrid = grid; }
 
-    // Resizes the window so that its picture area (Image1) becomes width x height; the
-    // rest of the window keeps its size. A size change clears the picture (FormResize), also
-    // while the window is hidden, as the platform resizes hidden windows too.
+    // Makes the in-between picture width x height (white when its size changes) and sizes
+    // the window to show it at 100 %, or shrunk to fit the available screen area when it is
+    // larger, keeping the panel's controls visible and the window on the screen.
     void FitPictureArea(int width, int height);
 
     // Handlers (each runs inside the error guard when Qt calls it).
+    // The window changed size: the picture keeps its size and is shown scaled to fit.
     void FormResize();
     void TbposChange();
     void SpeedButton1Click();

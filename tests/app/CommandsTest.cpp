@@ -123,7 +123,7 @@ TEST_F(EditorTest, OpenProjectFindsPicturesBesideItByBareName)
     EXPECT_EQ(Grid().PictureWidth, 24);
     EXPECT_EQ(Grid().PictureHeight, 20);
     EXPECT_EQ(Main().Image1->size(), QSize(24, 20));
-    EXPECT_EQ(Preview().Image1->size(), QSize(24, 20));
+    ExpectPreviewShowsWholeAt100(24, 20);
 }
 
 TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
@@ -140,8 +140,7 @@ TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
         EXPECT_EQ(pane->Picture().Width(), 40);
         EXPECT_EQ(pane->Picture().Height(), 30);
     }
-    EXPECT_EQ(Preview().Image1->size(), QSize(40, 30));
-    EXPECT_EQ(Preview().Image1->Picture().Width(), 40);
+    ExpectPreviewShowsWholeAt100(40, 30);
     EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
 
     OpenEnd(MakePicture("large.bmp", 64, 48, 2));
@@ -150,7 +149,7 @@ TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
     EXPECT_EQ(Grid().StartBmp.Width(), 64);  // stretched up
     EXPECT_EQ(Main().Image1->size(), QSize(64, 48));
     EXPECT_EQ(Main().Image2->size(), QSize(64, 48));
-    EXPECT_EQ(Preview().Image1->size(), QSize(64, 48));
+    ExpectPreviewShowsWholeAt100(64, 48);
     // The pane shows the picture under the mesh.
     EXPECT_EQ(Main().Image2->Picture().PixelColor(10, 10) & 0xFFFFFF, Grid().EndBmp.PixelColor(10, 10) & 0xFFFFFF);
 }
@@ -164,9 +163,7 @@ TEST_F(EditorTest, OpeningAPictureWhilePreviewIsClosedStillFitsIt)
     RightPress(Main().Image1, QPoint(5, 5));
     Main().Insert1->trigger();
     Main().Viewmorphwindow1->trigger();
-    EXPECT_EQ(Preview().Image1->size(), QSize(50, 36));
-    EXPECT_EQ(Preview().Image1->Picture().Width(), 50);
-    EXPECT_EQ(Preview().Image1->Picture().Height(), 36);
+    ExpectPreviewShowsWholeAt100(50, 36);
 }
 
 TEST_F(EditorTest, SaveMorphPictureIsWhiteAfterASizeChangeAndThePreviewAfterARender)

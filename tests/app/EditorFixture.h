@@ -155,6 +155,17 @@ protected:
     }
     bool PopupShown = false;
 
+    // The preview holds the in-between picture at its full size and shows all of it at
+    // 100 % (the window is at least wide enough for its controls).
+    void ExpectPreviewShowsWholeAt100(int width, int height)
+    {
+        EXPECT_EQ(Preview().Image1->Picture().Width(), width);
+        EXPECT_EQ(Preview().Image1->Picture().Height(), height);
+        EXPECT_EQ(Preview().Image1->Zoom(), 1.0);
+        EXPECT_EQ(Preview().Image1->height(), height);
+        EXPECT_GE(Preview().Image1->width(), width);
+    }
+
     TFakeDialogs Dialogs;
     std::unique_ptr<TEditor> Editor;
     std::string Dir;

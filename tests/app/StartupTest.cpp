@@ -93,10 +93,11 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
     }
     // Menus in order, with the separators where they belong.
     const QList<QAction*> menus = w.MainMenu1->actions();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(menus[0]->text(), "File");
     EXPECT_EQ(menus[1]->text(), "Morph");
-    EXPECT_EQ(menus[2]->text(), "?");
+    EXPECT_EQ(menus[2]->text(), "View");
+    EXPECT_EQ(menus[3]->text(), "?");
     QStringList morph;
     for (QAction* a : w.Morph1->actions())
         morph << (a->isSeparator() ? "-" : a->text());
@@ -107,7 +108,9 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
         popup << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(popup.join('|'), "Insert row|Insert column|-|Delete row|Delete column");
 
-    EXPECT_EQ(w.ScrollBox1->width(), 401);
+    // The two panes share the width equally.
+    EXPECT_EQ(w.ScrollBox1->width(), w.ScrollBox2->width());
+    EXPECT_EQ(w.ScrollBox1->width() + w.ScrollBox2->width() + 6, w.Splitter1->width());
     EXPECT_EQ(w.Splitter1->handleWidth(), 6);
     EXPECT_EQ(w.Image1->pos(), QPoint(0, 0));
     EXPECT_FALSE(w.ScrollBox1->widgetResizable());
