@@ -74,7 +74,12 @@ QRect PixelOnScreen(QPoint picture, double zoom)
     auto span = [zoom](int p) {
         const int first = ClampToInt(std::ceil(p * zoom - kSame));
         const int last = ClampToInt(std::ceil((p + 1.0) * zoom - kSame)) - 1;
-        return std::pair{first, std::max(first, last)};
+        if (last >= first)
+            return std::pair{first, last};
+        // Zoomed out, a pixel may have no screen pixel of its own: it is in the one it
+        // shares with its neighbours.
+        const int shared = ClampToInt(std::floor(p * zoom + kSame));
+        return std::pair{shared, shared};
     };
     const auto [x0, x1] = span(picture.x());
     const auto [y0, y1] = span(picture.y());
@@ -92,7 +97,9 @@ int PickReach(double zoom)
 {
     if (zoom >= 1.0)
         return 3;
-    return std::max(3, ClampToInt(std::ceil(3.0 / zoom - kSame)));
+    // A press three screen pixels off lands up to four screen pixels' worth of picture
+    // pixels away once the position is rounded down to a picture pixel.
+    return std::max(3, ClampToInt(std::ceil(4.0 / zoom - kSame)));
 }
 
 }  // namespace qv

@@ -37,7 +37,7 @@ QRect PixelOnScreen(QPoint picture, double zoom);
 QRect PictureArea(const QRect& widgetRect, double zoom);
 
 // How many picture pixels a press may lie from a point and still pick it: the grid's own
-// three at 100 % and closer, and as many as cover three screen pixels when zoomed out.
+// three at 100 % and closer, and enough for a press three screen pixels off when zoomed out.
 int PickReach(double zoom);
 
 }  // namespace qv

@@ -111,33 +111,26 @@ void TPaneViews::ApplyZoom(const std::vector<int>& panes, double zoom)
 void TPaneViews::ZoomIn()
 {
     const std::vector<int> panes = Targets();
-    for (int i : panes)
-        FAtFit[size_t(i)] = false;
     ApplyZoom(panes, ZoomInStep(Zoom(panes.front())));
 }
 
 void TPaneViews::ZoomOut()
 {
     const std::vector<int> panes = Targets();
-    for (int i : panes)
-        FAtFit[size_t(i)] = false;
     ApplyZoom(panes, ZoomOutStep(Zoom(panes.front()), std::min(1.0, FitOf(panes))));
 }
 
 void TPaneViews::ZoomActual()
 {
-    const std::vector<int> panes = Targets();
-    for (int i : panes)
-        FAtFit[size_t(i)] = false;
-    ApplyZoom(panes, 1.0);
+    ApplyZoom(Targets(), 1.0);
 }
 
 void TPaneViews::ZoomFit()
 {
     const std::vector<int> panes = Targets();
+    ApplyZoom(panes, FitOf(panes));
     for (int i : panes)
         FAtFit[size_t(i)] = true;
-    ApplyZoom(panes, FitOf(panes));
 }
 
 double TPaneViews::FitOf(const std::vector<int>& panes) const
@@ -169,6 +162,10 @@ void TPaneViews::ZoomAt(int pane, double zoom, QPointF anchor)
     const double old = p->Zoom();
     // The picture point (in picture pixels, fractional) under the anchor before the change.
     const QPointF picture = (anchor - QPointF(p->pos())) / old;
+    // A chosen zoom no longer follows the pane's size (fit sets this again afterwards).
+    FAtFit[size_t(pane)] = false;
+    if (FLinked)
+        FAtFit[size_t(1 - pane)] = false;
     FSyncing = true;  // the other pane follows once, below, not through every bar change
     p->SetZoom(zoom);
     if (FLinked)
@@ -254,8 +251,6 @@ bool TPaneViews::eventFilter(QObject* watched, QEvent* event)
                                    ? wheel->position()
                                    : wheel->position() + QPointF(FPanes[size_t(pane)]->pos());
         Guarded(FDialogs, [&] {
-            for (int i : Targets())
-                FAtFit[size_t(i)] = false;
             const double z = Zoom(pane);
             const double next = delta > 0 ? ZoomInStep(z) : ZoomOutStep(z, std::min(1.0, FitOf(Targets())));
             ZoomAt(pane, next, anchor);

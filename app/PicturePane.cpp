@@ -63,10 +63,7 @@ TPicturePane::TPicturePane(QWidget* parent) : QWidget(parent)
     // Moves without a button reach the handlers too, as on the platform.
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    FPicture.OnChange = [this] {
-        FScaledOwn.Invalidate();
-        update();
-    };
+    FPicture.OnChange = [this] { update(); };
     FScaledOwn.SetSource(&FPicture);
 }
 
@@ -165,6 +162,9 @@ void TPicturePane::paintEvent(QPaintEvent* event)
             painter.fillRect(part, Qt::white);
         FScaledPlain.Paint(painter, dirty, zoom, origin);
     } else {
+        // The own picture is drawn into behind our back (the morph renders through row
+        // addresses without a change signal): its halved copies are never trusted.
+        FScaledOwn.Invalidate();
         FScaledOwn.Paint(painter, dirty, zoom, origin);
     }
     // The control may be larger than its picture: the rest shows the background.
