@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "EditorFixture.h"
@@ -258,6 +259,45 @@ TEST_F(ZoomEditorTest, LinkedPanesKeepTheSameViewAndUnlinkedOnesDoNot)
     Views().Linkpanes1->trigger();
     EXPECT_EQ(PaneAt(0)->Zoom(), 6.0);
     EXPECT_EQ(Box(0)->horizontalScrollBar()->value(), 50);
+}
+
+TEST_F(ZoomEditorTest, CtrlWheelZoomsAroundTheCursorAndTheKeysStepTheZoom)
+{
+    // At 200 % the picture point under the cursor stays under it through each wheel step.
+    ZoomTo(0, 2, QPoint(500, 400));
+    TPicturePane* pane = PaneAt(0);
+    QWidget* viewport = Box(0)->viewport();
+    const QPoint cursor = pane->mapTo(viewport, pane->PictureToWidget(QPoint(500, 400)) + QPoint(1, 1));
+    for (double expected : {3.0, 4.0, 6.0, 4.0}) {
+        const QPointF at = pane->mapFrom(viewport, cursor);
+        const QPoint before = pane->WidgetToPicture(at);
+        QWheelEvent wheel(at, pane->mapToGlobal(at), QPoint(), QPoint(0, expected > pane->Zoom() ? 120 : -120),
+                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pane, &wheel);
+        EXPECT_EQ(pane->Zoom(), expected);
+        EXPECT_EQ(PaneAt(1)->Zoom(), expected);  // linked
+        EXPECT_EQ(pane->WidgetToPicture(pane->mapFrom(viewport, cursor)), before) << expected;
+    }
+    // Without Ctrl the wheel scrolls and leaves the zoom alone.
+    const int scrolled = Box(0)->verticalScrollBar()->value();
+    QWheelEvent plain(QPointF(5, 5), pane->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &plain);
+    EXPECT_EQ(pane->Zoom(), 4.0);
+    EXPECT_GT(Box(0)->verticalScrollBar()->value(), scrolled);
+
+    // The menu's keys: Ctrl+0 for 100 %, Ctrl+= and Ctrl+- step, Ctrl+9 fits.
+    Main().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Main()));
+    struct Key {
+        Qt::Key key;
+        double zoom;
+    } keys[] = {{Qt::Key_0, 1.0}, {Qt::Key_Equal, 1.5}, {Qt::Key_Minus, 1.0}, {Qt::Key_9, 0}};
+    for (const Key& k : keys) {
+        QTest::keyClick(&Main(), k.key, Qt::ControlModifier);
+        const double expected = k.zoom > 0 ? k.zoom : FitZoom(QSize(kW, kH), Box(0)->maximumViewportSize());
+        EXPECT_DOUBLE_EQ(PaneAt(0)->Zoom(), expected) << k.key;
+    }
 }
 
 TEST_F(ZoomEditorTest, ThePreviewStaysWithinTheScreenAndKeepsTheFullPicture)
