@@ -32,8 +32,9 @@ TPaneViews::TPaneViews(IDialogs& dialogs, QScrollArea* startBox, TPicturePane* s
             if (TMorphGrid* g = FGrid())
                 PaintGridOverlay(painter, *g, isStart, zoom, dirty);
         };
+        FViewports[size_t(i)] = FBoxes[size_t(i)]->viewport();
         FPanes[size_t(i)]->installEventFilter(this);
-        FBoxes[size_t(i)]->viewport()->installEventFilter(this);
+        FViewports[size_t(i)]->installEventFilter(this);
         for (QScrollBar* bar : {FBoxes[size_t(i)]->horizontalScrollBar(), FBoxes[size_t(i)]->verticalScrollBar()})
             QObject::connect(bar, &QScrollBar::valueChanged, this, [this, i](int) {
                 if (FLinked && !FSyncing)
@@ -226,18 +227,38 @@ void TPaneViews::PicturesChanged()
 
 int TPaneViews::PaneOf(QObject* watched) const
 {
+    // Only remembered addresses are compared: while the window is taken down, events reach
+    // this filter from widgets whose scroll area is already half destroyed.
     for (int i : {0, 1})
-        if (watched == FPanes[size_t(i)] || watched == FBoxes[size_t(i)]->viewport())
+        if (watched == FPanes[size_t(i)] || watched == FViewports[size_t(i)])
             return i;
     return -1;
 }
 
+bool TPaneViews::Alive() const
+{
+    // Inside a widget's destructor its dynamic type is QWidget: the cast fails then.
+    return qobject_cast<QScrollArea*>(FBoxes[0]) && qobject_cast<QScrollArea*>(FBoxes[1]);
+}
+
 bool TPaneViews::eventFilter(QObject* watched, QEvent* event)
 {
-    const int pane = PaneOf(watched);
-    if (pane < 0)
+    switch (event->type()) {
+    case QEvent::Wheel:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Leave:
+    case QEvent::Resize:
+        break;
+    default:
         return QObject::eventFilter(watched, event);
-    QScrollArea* box = FBoxes[size_t(pane)];
+    }
+    const int pane = PaneOf(watched);
+    if (pane < 0 || !Alive())
+        return QObject::eventFilter(watched, event);
+    QWidget* viewport = FViewports[size_t(pane)];
     switch (event->type()) {
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);
@@ -247,7 +268,7 @@ bool TPaneViews::eventFilter(QObject* watched, QEvent* event)
         if (delta == 0)
             return true;
         FActive = pane;
-        const QPointF anchor = watched == box->viewport()
+        const QPointF anchor = watched == viewport
                                    ? wheel->position()
                                    : wheel->position() + QPointF(FPanes[size_t(pane)]->pos());
         Guarded(FDialogs, [&] {
@@ -276,7 +297,7 @@ bool TPaneViews::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::Resize:
         // A pane at fit stays at fit when the window or the splitter changes its size.
-        if (watched == box->viewport() && FAtFit[size_t(pane)])
+        if (watched == viewport && FAtFit[size_t(pane)])
             Refit();
         break;
     default:

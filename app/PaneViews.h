@@ -17,6 +17,7 @@ class QMenu;
 class QMenuBar;
 class QScrollArea;
 class QStatusBar;
+class QWidget;
 
 namespace qv {
 
@@ -74,6 +75,8 @@ protected:
 
 private:
     int PaneOf(QObject* watched) const;
+    // False once the window is being taken down (a scroll area is no longer whole).
+    bool Alive() const;
     double FitZoomOf(int pane) const;
     double FitOf(const std::vector<int>& panes) const;
     // Panes at fit take the fit of their present size.
@@ -87,6 +90,7 @@ private:
     IDialogs& FDialogs;
     std::array<QScrollArea*, 2> FBoxes{};
     std::array<TPicturePane*, 2> FPanes{};
+    std::array<QWidget*, 2> FViewports{};
     std::function<TMorphGrid*()> FGrid;
     bool FLinked = true;
     std::array<bool, 2> FAtFit{false, false};  // follow the pane's size until zoomed otherwise
