@@ -45,7 +45,7 @@ TPaneViews::TPaneViews(IDialogs& dialogs, QScrollArea* startBox, TPicturePane* s
 
 void TPaneViews::BuildViewMenu(QMenuBar* bar, QAction* before)
 {
-    View1 = Own<QMenu>("View", bar);
+    View1 = Own<QMenu>("&View", bar);
     View1->setObjectName("View1");
     if (before)
         bar->insertMenu(before, View1);
@@ -58,12 +58,12 @@ void TPaneViews::BuildViewMenu(QMenuBar* bar, QAction* before)
         QObject::connect(a, &QAction::triggered, this, [this, command] { Guarded(FDialogs, [&] { (this->*command)(); }); });
         return a;
     };
-    Zoomin1 = add("Zoomin1", "Zoom in", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")}, &TPaneViews::ZoomIn);
-    Zoomout1 = add("Zoomout1", "Zoom out", {QKeySequence("Ctrl+-")}, &TPaneViews::ZoomOut);
-    Actualsize1 = add("Actualsize1", "Actual size (100 %)", {QKeySequence("Ctrl+0")}, &TPaneViews::ZoomActual);
-    Fittopane1 = add("Fittopane1", "Fit to pane", {QKeySequence("Ctrl+9")}, &TPaneViews::ZoomFit);
+    Zoomin1 = add("Zoomin1", "Zoom &in", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")}, &TPaneViews::ZoomIn);
+    Zoomout1 = add("Zoomout1", "Zoom &out", {QKeySequence("Ctrl+-")}, &TPaneViews::ZoomOut);
+    Actualsize1 = add("Actualsize1", "&Actual size (100 %)", {QKeySequence("Ctrl+0")}, &TPaneViews::ZoomActual);
+    Fittopane1 = add("Fittopane1", "&Fit to pane", {QKeySequence("Ctrl+9")}, &TPaneViews::ZoomFit);
     View1->addSeparator();
-    Linkpanes1 = View1->addAction("Link panes");
+    Linkpanes1 = View1->addAction("&Link panes");
     Linkpanes1->setObjectName("Linkpanes1");
     Linkpanes1->setCheckable(true);
     Linkpanes1->setChecked(FLinked);
@@ -208,10 +208,10 @@ void TPaneViews::SetLinked(bool linked)
 void TPaneViews::PicturesChanged()
 {
     TMorphGrid* grid = FGrid();
-    for (int i : {0, 1}) {
+    // The panes notice a picture's change signal themselves; only the picture's object is
+    // set here (a new grid brings new ones).
+    for (int i : {0, 1})
         FPanes[size_t(i)]->SetPlainPicture(grid ? &grid->Bmp(i == 0) : nullptr);
-        FPanes[size_t(i)]->PlainPictureChanged();
-    }
     const QSize size = FPanes[0]->ControlSize();
     if (size != FPictureSize) {
         FPictureSize = size;

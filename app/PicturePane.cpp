@@ -1,5 +1,6 @@
 #include "app/PicturePane.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -65,6 +66,8 @@ TPicturePane::TPicturePane(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     FPicture.OnChange = [this] { update(); };
     FScaledOwn.SetSource(&FPicture);
+    // A click gives the pane the keyboard, for moving the selected point with the arrows.
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 TPicturePane::~TPicturePane()
@@ -221,6 +224,14 @@ void TPicturePane::mouseReleaseEvent(QMouseEvent* event)
         OnMouseUp(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),
                   p.x(), p.y());
     event->accept();
+}
+
+void TPicturePane::keyPressEvent(QKeyEvent* event)
+{
+    if (OnKeyDown && OnKeyDown(event->key(), event->modifiers()))
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 }  // namespace qv

@@ -58,7 +58,8 @@ public:
     void SetFitToWidget(bool fit);
 
     // The picture under the overlay at zooms other than 100 % (not owned; null: the pane's
-    // own picture is scaled). PlainPictureChanged after its pixels change.
+    // own picture is scaled). PlainPictureChanged after its pixels were written without a
+    // change signal.
     void SetPlainPicture(const TBitmap* plain);
     void PlainPictureChanged();
     std::function<void(QPainter&, const QRect& dirty, double zoom)> OnPaintOverlay;
@@ -70,6 +71,8 @@ public:
     TMouseHandler OnMouseDown;
     TMoveHandler OnMouseMove;
     TMouseHandler OnMouseUp;
+    // A key pressed while the pane has the focus; returns true when it used the key.
+    std::function<bool(int key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -77,6 +80,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QPoint Origin() const;

@@ -83,20 +83,22 @@ void TScaledPicture::Invalidate()
     FBase = nullptr;
 }
 
-bool TScaledPicture::SourceMoved() const
+bool TScaledPicture::SourceChanged() const
 {
     if (!FSource || FSource->Empty())
         return FBase != nullptr;
-    return FBase != const_cast<TBitmap*>(FSource)->ScanLine(0) || FBaseSize != QSize(FSource->Width(), FSource->Height());
+    return FBaseChanges != FSource->ChangeCount() || FBase != const_cast<TBitmap*>(FSource)->ScanLine(0) ||
+           FBaseSize != QSize(FSource->Width(), FSource->Height());
 }
 
 const QImage& TScaledPicture::Level(int k)
 {
-    if (SourceMoved())
+    if (SourceChanged())
         Invalidate();
     if (FLevels.empty() && FSource && !FSource->Empty()) {
         FBase = const_cast<TBitmap*>(FSource)->ScanLine(0);
         FBaseSize = QSize(FSource->Width(), FSource->Height());
+        FBaseChanges = FSource->ChangeCount();
     }
     while (int(FLevels.size()) < k) {
         if (FLevels.empty())

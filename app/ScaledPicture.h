@@ -19,10 +19,10 @@ QImage HalvedImage(const TBitmap& picture);
 
 class TScaledPicture {
 public:
-    // The raster to draw; not owned. Its pixels are read again after Invalidate.
+    // The raster to draw; not owned. The halved copies are made again when the source
+    // signals a change, or after Invalidate (for pixels written without a signal).
     void SetSource(const TBitmap* source);
     const TBitmap* Source() const { return FSource; }
-    // The source's pixels changed: the halved copies are made again when next needed.
     void Invalidate();
 
     // Paints the source's pixels that fall in Dirty (widget coordinates) at Zoom, with the
@@ -33,14 +33,14 @@ public:
 private:
     // Level k is the picture at 1 / 2^k; level 0 is never kept (read straight from the source).
     const QImage& Level(int k);
-    bool SourceMoved() const;
+    bool SourceChanged() const;
 
     const TBitmap* FSource = nullptr;
     std::vector<QImage> FLevels;  // FLevels[k - 1] is level k
-    // What the copies were made from, to notice a source that was reallocated or resized
-    // without an Invalidate.
+    // What the copies were made from.
     const void* FBase = nullptr;
     QSize FBaseSize;
+    uint64_t FBaseChanges = 0;
 };
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 #include "cli/CmdAvi.h"
+#include "qv/Version.h"
 
 #include <charconv>
 #include <exception>
@@ -58,7 +59,8 @@ void PrintToolHelp(std::ostream& s) {
         name.resize(std::max<size_t>(name.size(), 10), ' ');
         s << "  " << name << c.Summary << "\n";
     }
-    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command.\n"
+    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command,\n"
+      << "'" << kTool << " --version' for the version.\n"
       << "Exit status: 0 on success, 1 on failure (the message goes to standard error),\n"
       << "2 on a usage error.\n";
 }
@@ -114,6 +116,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (IsHelp(args[0]) || args[0] == "help") {
         PrintToolHelp(out);
+        return ExitSuccess;
+    }
+    if (args[0] == "--version") {
+        out << kTool << " " << ProgramVersion << "\n";
         return ExitSuccess;
     }
     const TCliCommand* command = nullptr;

@@ -91,7 +91,7 @@ void PaneRepaint(benchmark::State& state)
     }
     state.SetLabel(std::to_string(int(zoom * 1000) / 10.0).substr(0, 5) + " %");
 }
-BENCHMARK(PaneRepaint)->Arg(0)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(800)->Arg(1600)->Unit(benchmark::kMillisecond);
+BENCHMARK(PaneRepaint)->Arg(0)->Arg(33)->Arg(50)->Arg(67)->Arg(100)->Arg(150)->Arg(200)->Arg(400)->Arg(800)->Arg(1600)->Unit(benchmark::kMillisecond);
 
 // The first repaint zoomed out after the picture changed: the halved copies are made.
 void PaneFirstRepaintAtFit(benchmark::State& state)

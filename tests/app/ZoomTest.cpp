@@ -147,9 +147,9 @@ protected:
         ASSERT_TRUE(Dialogs.Messages.empty());
     }
     static constexpr int kW = 1200, kH = 900;
-    TPaneViews& Views() { return *Main().PaneViews; }
-    QScrollArea* Box(int i) { return i == 0 ? Main().ScrollBox1 : Main().ScrollBox2; }
-    TPicturePane* PaneAt(int i) { return i == 0 ? Main().Image1 : Main().Image2; }
+    TPaneViews& Views() { return Main().Views(); }
+    QScrollArea* Box(int i) { return Find<QScrollArea>(Main(), i == 0 ? "ScrollBox1" : "ScrollBox2"); }
+    TPicturePane* PaneAt(int i) { return i == 0 ? MainImage1() : MainImage2(); }
     // Zooms pane I and scrolls so that picture pixel P is in view.
     void ZoomTo(int i, double zoom, QPoint p)
     {
@@ -177,6 +177,22 @@ TEST_F(ZoomEditorTest, ALargePictureOpensAtFitInBothPanes)
     EXPECT_EQ(PaneAt(1)->size(), QSize(kW, kH));
     Views().Fittopane1->trigger();
     EXPECT_DOUBLE_EQ(PaneAt(1)->Zoom(), fit);
+    // Another picture of the same size replaces the first on screen, also when zoomed out
+    // (the pane's shrunk copies follow the picture's change).
+    ASSERT_LT(MainImage1()->Zoom(), 0.5);
+    const QPoint quarter = MainImage1()->rect().center() / 2;
+    MainImage1()->grab();
+    {
+        TBitmap plain;  // one colour: the shrunk view must show exactly it
+        plain.SetPixelFormat(pf24bit);
+        plain.SetSize(kW, kH);
+        plain.Canvas().Brush.Color = RGBColor(10, 200, 30);
+        plain.Canvas().FillRect(Rect(0, 0, kW, kH));
+        plain.SaveImageFile(PathOf("big_c.bmp"));
+    }
+    OpenStart(PathOf("big_c.bmp"));
+    ASSERT_DOUBLE_EQ(MainImage1()->Zoom(), fit);
+    EXPECT_EQ(MainImage1()->grab().toImage().pixel(quarter), qRgb(10, 200, 30));
     // A small picture opens at 100 %.
     OpenStart(MakePicture("small.bmp", 60, 40, 3));
     EXPECT_EQ(PaneAt(0)->Zoom(), 1.0);
@@ -305,28 +321,28 @@ TEST_F(ZoomEditorTest, ThePreviewStaysWithinTheScreenAndKeepsTheFullPicture)
     const QRect available = Preview().screen()->availableGeometry();
     ASSERT_TRUE(available.width() < kW || available.height() < kH) << "the test needs a picture larger than the screen";
     EXPECT_TRUE(available.contains(Preview().frameGeometry())) << Preview().frameGeometry().width();
-    EXPECT_LT(Preview().Image1->Zoom(), 1.0);
+    EXPECT_LT(PreviewImage()->Zoom(), 1.0);
     // The whole picture is shown, proportions kept.
-    const double fitted = Preview().Image1->Zoom();
-    EXPECT_TRUE(std::lround(kW * fitted) == Preview().Image1->width() ||
-                std::lround(kH * fitted) == Preview().Image1->height());
+    const double fitted = PreviewImage()->Zoom();
+    EXPECT_TRUE(std::lround(kW * fitted) == PreviewImage()->width() ||
+                std::lround(kH * fitted) == PreviewImage()->height());
     // Shown once well below half size (drawn from halved copies) before the new rendering.
-    Preview().resize(300, 200 + Preview().Panel1->height());
+    Preview().resize(300, 200 + Find<QFrame>(Preview(), "Panel1")->height());
     QCoreApplication::processEvents();
-    ASSERT_LT(Preview().Image1->Zoom(), 0.25);
-    Preview().Image1->grab();
-    Preview().Tbpos->setValue(77);
-    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 77), Preview().Image1->Picture()), 0);
+    ASSERT_LT(PreviewImage()->Zoom(), 0.25);
+    PreviewImage()->grab();
+    Tbpos()->setValue(77);
+    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 77), PreviewImage()->Picture()), 0);
     // What the window shows is the new rendering, shrunk: not the white of before.
-    const double z = Preview().Image1->Zoom();
-    const QImage shot = Preview().Image1->grab().toImage();
-    const QPoint middle = Preview().Image1->rect().center();
-    const TColor c = Preview().Image1->Picture().PixelColor(int(middle.x() / z), int(middle.y() / z));
+    const double z = PreviewImage()->Zoom();
+    const QImage shot = PreviewImage()->grab().toImage();
+    const QPoint middle = PreviewImage()->rect().center();
+    const TColor c = PreviewImage()->Picture().PixelColor(int(middle.x() / z), int(middle.y() / z));
     const QRgb seen = shot.pixel(middle);
     EXPECT_NE(seen, qRgb(255, 255, 255));
     EXPECT_NEAR(qRed(seen), GetRValue(c), 40);
     EXPECT_NEAR(qGreen(seen), GetGValue(c), 40);
-    const QWidget* controls[] = {Preview().SpeedButton1, Preview().Tbpos, Preview().SeDuration};
+    const QWidget* controls[] = {SpeedButton1(), Tbpos(), SeDuration()};
     for (const QWidget* w : controls)
         EXPECT_TRUE(Preview().rect().contains(QRect(w->mapTo(&Preview(), QPoint(0, 0)), w->size())))
             << w->objectName().toStdString();
