@@ -199,14 +199,15 @@ void TFPreview::FitPictureArea(int width, int height)
     width = std::max(width, 0);
     height = std::max(height, 0);
     TBitmap& picture = Image1->Picture();
-    if (picture.Width() != width || picture.Height() != height || picture.PixelFormat() != pf32bit) {
-        picture.SetPixelFormat(pf32bit);
-        picture.SetWidth(width);
-        picture.SetHeight(height);
-        picture.Canvas().Brush.Color = clWhite;
-        picture.Canvas().Brush.Style = bsSolid;
-        picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
-    }
+    // The same size again (every edit refreshes): the window keeps the size the user gave it.
+    if (picture.Width() == width && picture.Height() == height && picture.PixelFormat() == pf32bit)
+        return;
+    picture.SetPixelFormat(pf32bit);
+    picture.SetWidth(width);
+    picture.SetHeight(height);
+    picture.Canvas().Brush.Color = clWhite;
+    picture.Canvas().Brush.Style = bsSolid;
+    picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
 
     SizeChanged();  // Image1 must reflect the window's present size before we measure
     const QSize chrome = size() - Image1->size();

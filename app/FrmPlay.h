@@ -27,9 +27,10 @@ public:
     // The grid the window renders: the main window's, set once at start-up.
     void SetMorphGrid(TMorphGrid* grid) { FGrid = grid; }
 
-    // Makes the in-between picture width x height (white when its size changes) and sizes
-    // the window to show it at 100 %, or shrunk to fit the available screen area when it is
-    // larger, keeping the panel's controls visible and the window on the screen.
+    // Makes the in-between picture width x height, white, and sizes the window to show it
+    // at 100 %, or shrunk to fit the available screen area when it is larger, keeping the
+    // panel's controls visible and the window on the screen. Nothing changes when the
+    // picture has that size already (the window keeps the size the user gave it).
     void FitPictureArea(int width, int height);
 
     // The slider's position (0 .. 255) and the picture shown for it. ShowPosition moves

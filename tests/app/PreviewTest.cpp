@@ -51,6 +51,9 @@ TEST_F(EditorTest, ResizingThePreviewScalesTheDisplayNotThePicture)
     EXPECT_NE(screen.pixel(134, 12), background);
     EXPECT_NE(screen.pixel(165, 12), background);
     EXPECT_EQ(screen.pixel(166, 12), background);
+    // An edit refreshes panes and preview; the window keeps the size the user gave it.
+    SetGridSize(4, 4);
+    EXPECT_EQ(PreviewImage()->size(), QSize(300, 24));
     // The controls stay visible at the smallest width the window allows.
     Preview().resize(1, Preview().height());
     QCoreApplication::processEvents();
