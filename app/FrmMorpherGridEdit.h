@@ -24,6 +24,7 @@ namespace qv {
 
 class TFPreview;
 class TFrmAbout;
+class TPaneViews;
 class TPicturePane;
 class TProjectHistory;
 
@@ -74,6 +75,8 @@ public:
 
     // Redraws both panes (picture plus mesh) at the picture size.
     void RefreshPanes();
+    // The panes' zoom and scroll position, the View menu and the position readouts.
+    TPaneViews& Views() const { return *PaneViews; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -198,6 +201,7 @@ private:
     std::unique_ptr<TProjectHistory> FHistory;
     TFPreview* FPreview = nullptr;
     TFrmAbout* FrmAbout = nullptr;
+    TPaneViews* PaneViews = nullptr;  // zoom, the View menu, the position readouts
     bool FShown = false;
     bool FTerminating = false;  // the user agreed to end: a later close asks nothing
 };

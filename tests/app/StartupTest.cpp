@@ -116,11 +116,12 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
               (QList<QKeySequence>{QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
     // Menus in order, with the separators where they belong.
     const QList<QAction*> menus = Find<QMenuBar>(w, "MainMenu1")->actions();
-    ASSERT_EQ(menus.size(), 4);
+    ASSERT_EQ(menus.size(), 5);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "&Edit");
     EXPECT_EQ(menus[2]->text(), "&Morph");
-    EXPECT_EQ(menus[3]->text(), "&?");
+    EXPECT_EQ(menus[3]->text(), "&View");
+    EXPECT_EQ(menus[4]->text(), "&?");
     QStringList morph;
     for (QAction* a : Find<QMenu>(w, "Morph1")->actions())
         morph << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
@@ -131,7 +132,10 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
         popup << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
     EXPECT_EQ(popup.join('|'), "Insert row|Insert column|-|Delete row|Delete column");
 
-    EXPECT_EQ(Find<QScrollArea>(w, "ScrollBox1")->width(), 401);
+    // The two panes share the width equally.
+    const int left = Find<QScrollArea>(w, "ScrollBox1")->width();
+    EXPECT_EQ(left, Find<QScrollArea>(w, "ScrollBox2")->width());
+    EXPECT_EQ(2 * left + 6, Find<QSplitter>(w, "Splitter1")->width());
     EXPECT_EQ(Find<QSplitter>(w, "Splitter1")->handleWidth(), 6);
     EXPECT_EQ(MainImage1()->pos(), QPoint(0, 0));
     EXPECT_FALSE(Find<QScrollArea>(w, "ScrollBox1")->widgetResizable());
