@@ -15,7 +15,8 @@ constexpr const char* kInstalledModel = "/usr/share/dlib/shape_predictor_68_face
 
 void CheckPictures(const TMorphGrid& Grid) {
     if (Grid.StartBmp.Empty() || Grid.EndBmp.Empty())
-        throw EAlignError("There is no picture to match: load a start and an end picture first.");
+        throw EAlignError(std::string("There is no ") + (Grid.StartBmp.Empty() ? "start" : "end") +
+                          " picture to match: load a start and an end picture first.");
     if (Grid.StartBmp.Width() != Grid.EndBmp.Width() || Grid.StartBmp.Height() != Grid.EndBmp.Height())
         throw EAlignError(Format("The start picture (%d x %d) and the end picture (%d x %d) differ in size.",
                                  Grid.StartBmp.Width(), Grid.StartBmp.Height(), Grid.EndBmp.Width(),
@@ -160,12 +161,14 @@ TGridProposal ProposeMatchedEndGrid(const TMorphGrid& Grid, const TAlignOptions&
         if (model) {
             startFace = FindFace(Grid.StartBmp, *model);
             endFace = FindFace(Grid.EndBmp, *model);
-            if (startFace.FacesFound == 1 && endFace.FacesFound == 1)
+            if (startFace.FacesFound == 1 && endFace.FacesFound == 1) {
                 mode = TMatchMode::Faces;
-            else if (startFace.FacesFound + endFace.FacesFound > 0)
+                p.Notes.push_back("One face in each picture: matched as faces.");
+            } else {
                 p.Notes.push_back(Format("%d faces in the start picture and %d in the end picture: matched as similar "
                                          "pictures.",
                                          startFace.FacesFound, endFace.FacesFound));
+            }
         }
     } else if (mode == TMatchMode::Faces) {
         model = LoadModel(Options);
