@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CmdAlign.h"
 #include "cli/CmdAvi.h"
+#include "qv/Version.h"
 
 #include <charconv>
 #include <exception>
@@ -83,7 +84,8 @@ void PrintToolHelp(std::ostream& s) {
         name.resize(std::max<size_t>(name.size(), 10), ' ');
         s << "  " << name << c.Summary << "\n";
     }
-    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command.\n"
+    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command,\n"
+      << "'" << kTool << " --version' for the version.\n"
       << "Exit status: 0 on success, 1 on failure (the message goes to standard error),\n"
       << "2 on a usage error.\n";
 }
@@ -139,6 +141,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (IsHelp(args[0]) || args[0] == "help") {
         PrintToolHelp(out);
+        return ExitSuccess;
+    }
+    if (args[0] == "--version") {
+        out << kTool << " " << ProgramVersion << "\n";
         return ExitSuccess;
     }
     const TCliCommand* command = nullptr;
