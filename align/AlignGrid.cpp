@@ -164,6 +164,8 @@ TGridProposal ProposeMatchedEndGrid(const TMorphGrid& Grid, const TAlignOptions&
             if (startFace.FacesFound == 1 && endFace.FacesFound == 1) {
                 mode = TMatchMode::Faces;
                 p.Notes.push_back("One face in each picture: matched as faces.");
+            } else if (startFace.FacesFound + endFace.FacesFound == 0) {
+                p.Notes.push_back("No face found: matched as similar pictures.");
             } else {
                 p.Notes.push_back(Format("%d faces in the start picture and %d in the end picture: matched as similar "
                                          "pictures.",

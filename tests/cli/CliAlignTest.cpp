@@ -84,6 +84,9 @@ TEST(CliAlign, MatchAndFaceGridSaveTheNewProject) {
     r = RunAlignTool({"match", dir / "faces.grid", dir / "fm.grid"});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Err, "One face in each picture: matched as faces.\n");
+    r = RunAlignTool({"match", dir / "cat.grid", dir / "auto.grid"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "No face found: matched as similar pictures.\n");
 
     // No face: here, while the model is loaded.
     const std::vector<std::string> noFace[] = {
