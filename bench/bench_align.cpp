@@ -122,6 +122,28 @@ BENCHMARK(BM_AlignSimilarAccuracy512)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
+// A large rigid motion: the whole picture shifted by (70, -45) pixels. Args: photograph,
+// global alignment off (0) or on (1).
+void BM_AlignSimilarShift512(benchmark::State& state) {
+    TBitmap start, end;
+    if (!LoadPhoto(int(state.range(0)), 512, 512, start)) return state.SkipWithError("photograph not available");
+    TSyntheticWarp warp;
+    warp.ShiftX = -70;  // the end shows at q what the start shows at q - (70, -45)
+    warp.ShiftY = 45;
+    warp.Render(start, end);
+    qv::TSimilarOptions options;
+    options.GlobalAlignment = state.range(1) != 0;
+    qv::TSimilarMatch match;
+    try {
+        for (auto _ : state) match = qv::MatchSimilar(start, end, options);
+    } catch (const qv::Exception& e) {
+        return state.SkipWithError(e.what());
+    }
+    SetCounters(state, LatticeErrors(match.Map, warp, 512, 512));
+    state.counters["global"] = match.UsedGlobalAlignment;
+}
+BENCHMARK(BM_AlignSimilarShift512)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // The whole end-grid proposal (10 x 10 grid) for a 1920 x 1080 pair, similar pictures.
 void BM_AlignMatchEndGrid1080p(benchmark::State& state) {
     TBitmap start;
