@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QSpinBox>
 
 #include "app/ErrorGuard.h"
 #include "app/FrmMorpherGridEdit.h"
@@ -20,14 +19,12 @@ public:
     TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
-void Apply(TFMorpherGridEdit& Form, const TGridProposal& Proposal, const std::string& Done) {
-    ApplyProposal(*Form.MorphGrid, Proposal);
-    Form.RefreshPanes();
-    Form.SeGridWidth->setValue(Proposal.Cols);
-    Form.SeGridHeight->setValue(Proposal.Rows);
+// One step of the history; the status bar says what was done and what was noticed.
+void Apply(TFMorpherGridEdit& Form, const TGridProposal& Proposal, const QString& Step, const std::string& Done) {
+    Form.ChangeProject(Step, [&] { ApplyProposal(*Form.MorphGrid, Proposal); });
     std::string status = "  " + Done;
     for (const std::string& note : Proposal.Notes) status += "  " + note;
-    Form.StatusText->setText(QString::fromStdString(status));
+    if (auto* label = Form.findChild<QLabel*>("StatusText")) label->setText(QString::fromStdString(status));
 }
 
 }  // namespace
@@ -40,7 +37,7 @@ void MatchEndGridCommand(TFMorpherGridEdit& Form, TMatchMode Mode) {
         TBusyCursor busy;
         proposal = ProposeMatchedEndGrid(*Form.MorphGrid, options);
     }
-    Apply(Form, proposal,
+    Apply(Form, proposal, "Match end grid",
           std::string("End grid matched as ") + (proposal.Used == TMatchMode::Faces ? "faces." : "similar pictures."));
 }
 
@@ -50,22 +47,22 @@ void FaceGridCommand(TFMorpherGridEdit& Form) {
         TBusyCursor busy;
         proposal = ProposeFaceGrid(*Form.MorphGrid, {});
     }
-    Apply(Form, proposal, "Face grid laid on both faces.");
+    Apply(Form, proposal, "Face grid", "Face grid laid on both faces.");
 }
 
 TAlignActions AddAlignActions(TFMorpherGridEdit& Form, IDialogs& Dialogs) {
     TAlignActions a;
-    QMenu* morph = Form.Morph1;
+    QMenu* morph = Form.MorphMenu();
     morph->addSeparator();
-    a.MatchEndGrid1 = morph->addMenu("Match end grid");
+    a.MatchEndGrid1 = morph->addMenu("Matc&h end grid");
     a.MatchEndGrid1->setObjectName("MatchEndGrid1");
-    a.MatchAuto1 = a.MatchEndGrid1->addAction("Auto");
+    a.MatchAuto1 = a.MatchEndGrid1->addAction("&Auto");
     a.MatchAuto1->setObjectName("MatchAuto1");
-    a.MatchFaces1 = a.MatchEndGrid1->addAction("Faces");
+    a.MatchFaces1 = a.MatchEndGrid1->addAction("&Faces");
     a.MatchFaces1->setObjectName("MatchFaces1");
-    a.MatchSimilar1 = a.MatchEndGrid1->addAction("Similar pictures");
+    a.MatchSimilar1 = a.MatchEndGrid1->addAction("&Similar pictures");
     a.MatchSimilar1->setObjectName("MatchSimilar1");
-    a.FaceGrid1 = morph->addAction("Face grid");
+    a.FaceGrid1 = morph->addAction("Face &grid");
     a.FaceGrid1->setObjectName("FaceGrid1");
     TFMorpherGridEdit* form = &Form;
     IDialogs* dialogs = &Dialogs;

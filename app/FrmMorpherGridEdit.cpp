@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/AlignCommands.h"
 #include "app/ErrorGuard.h"
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
@@ -284,6 +285,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     QObject::connect(&stack, &QUndoStack::cleanChanged, this, [this](bool) { UpdateTitle(); });
     QObject::connect(&stack, &QUndoStack::indexChanged, this, [this](int) { UpdateTitle(); });
     QObject::connect(OpenRecent1, &QMenu::aboutToShow, this, [this] { RebuildRecentMenu(); });
+    AddAlignActions(*this, FDialogs);
 }
 
 // ---- start-up, refresh, shut-down
