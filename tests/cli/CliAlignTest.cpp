@@ -115,7 +115,7 @@ TEST(CliAlign, FailuresSayWhyAndWriteNothing) {
         const char* Message;
     };
     const TCase cases[] = {
-        {{"match", dir / "flat.grid", dir / "out.grid"}, 1, "No reliable match"},
+        {{"match", dir / "flat.grid", dir / "out.grid", "--mode", "similar"}, 1, "No reliable match"},
         {{"match", dir / "cat.grid", dir / "out.grid", "--mode=faces", "--model", dir / "none.dat"}, 1, "cannot be read"},
         {{"match", dir / "missing.grid", dir / "out.grid"}, 1, "missing.grid"},
         {{"match", dir / "cat.grid", dir / "out.grid", "--mode", "eyes"}, 2, "auto, faces or similar, not 'eyes'"},
