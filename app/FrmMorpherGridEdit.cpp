@@ -20,6 +20,7 @@
 
 #include "app/AlignCommands.h"
 #include "app/ErrorGuard.h"
+#include "app/ExportVideoDialog.h"
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
@@ -99,6 +100,8 @@ void TFMorpherGridEdit::BuildMenus()
     OpenRecent1->setObjectName("OpenRecent1");
     Save1 = add(File1, "&Save", "Save1", {QKeySequence("Ctrl+S")});
     Saveproject1 = add(File1, "Save pro&ject", "Saveproject1", {QKeySequence("Ctrl+Shift+S")});
+    File1->addSeparator();
+    Exportvideo1 = add(File1, "E&xport video\u2026", "Exportvideo1", {QKeySequence("Ctrl+E")});
     File1->addSeparator();
     Quit1 = add(File1, "&Quit", "Quit1", {QKeySequence("Ctrl+Q")});
 
@@ -214,10 +217,10 @@ void TFMorpherGridEdit::BuildDialogs()
     OpenDialog1 = {"OpenDialog1", TFileDialogKind::OpenFile, "Morphing Grid|*.grid", "*.grid", "*.grid"};
     SaveDialog1 = {"SaveDialog1", TFileDialogKind::SaveFile, "Morphing Grid|*.grid", "*.grid", "*.grid"};
     SaveDialog2 = {"SaveDialog2", TFileDialogKind::SaveFile, "Avi file|*.avi", "*.avi", "*.avi"};
-    // The picture dialogs list the formats registered when the window is made.
-    const std::string pictures = TPicture::GraphicFilter();
-    OpenPictureDialog1 = {"OpenPictureDialog1", TFileDialogKind::OpenPicture, pictures, "", ""};
-    SavePictureDialog1 = {"SavePictureDialog1", TFileDialogKind::SavePicture, pictures, "", ""};
+    // The picture dialogs list the formats registered when the window is made: the open
+    // dialog what reads, the save dialog what writes.
+    OpenPictureDialog1 = {"OpenPictureDialog1", TFileDialogKind::OpenPicture, TPicture::GraphicFilter(TFilterUse::Open), "", ""};
+    SavePictureDialog1 = {"SavePictureDialog1", TFileDialogKind::SavePicture, TPicture::GraphicFilter(TFilterUse::Save), "", ""};
 }
 
 void TFMorpherGridEdit::ConnectHandlers()
@@ -263,6 +266,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(Openstartpicture1, &TFMorpherGridEdit::Openstartpicture1Click);
     bind(Openendpicture1, &TFMorpherGridEdit::Openendpicture1Click);
     bind(Saveasavi1, &TFMorpherGridEdit::Saveasavi1Click);
+    bind(Exportvideo1, &TFMorpherGridEdit::Exportvideo1Click);
     bind(Savecurentmorphpicture1, &TFMorpherGridEdit::Savecurentmorphpicture1Click);
     bind(Viewmorphwindow1, &TFMorpherGridEdit::Viewmorphwindow1Click);
     bind(About1, &TFMorpherGridEdit::About1Click);
@@ -748,6 +752,11 @@ void TFMorpherGridEdit::Saveasavi1Click()
     if (!Ask(SaveDialog2))
         return;
     SaveAsAvi(*this, *FPreview, SaveDialog2.FileName);
+}
+
+void TFMorpherGridEdit::Exportvideo1Click()
+{
+    ExportVideoCommand(this, *MorphGrid, FDialogs, FPreview->Duration());
 }
 
 // ---- small commands

@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CmdAlign.h"
 #include "cli/CmdAvi.h"
+#include "cli/CmdVideo.h"
 #include "qv/Version.h"
 
 #include <charconv>
@@ -21,8 +22,8 @@ const std::vector<TCliCommand> kCommands = {
      "Usage: quorvalin-cli convert IN OUT\n"
      "\n"
      "Loads the picture IN with the reader its extension chooses and saves it as OUT in\n"
-     "the format of OUT's extension (bmp, dib, rle: Windows bitmap; jpg: JPEG; tga: Targa;\n"
-     "the extensions that are only read get a Windows bitmap).\n",
+     "the format of OUT's extension (bmp, dib, rle: Windows bitmap; jpg, jpeg, jpe, jfif: JPEG;\n"
+     "png: PNG; tga: Targa). The other extensions are only read and cannot be saved.\n",
      RunConvert},
     {"info", "Show a picture's reader class, size, pixel format and palette",
      "Usage: quorvalin-cli info FILE\n"
@@ -50,6 +51,25 @@ const std::vector<TCliCommand> kCommands = {
      "is replaced only by a complete movie.\n"
      "Progress goes to standard error when it is a terminal.\n",
      RunAvi},
+    {"video", "Write a project's transition as an MP4, WebM, animated GIF or AVI movie",
+     "Usage: quorvalin-cli video PROJECT.grid --duration MS [--fps N] [--quality Q]\n"
+     "                           [--pingpong] [--wav FILE.wav] OUT.(mp4|webm|gif|avi)\n"
+     "\n"
+     "Opens the project like \"render\" does and writes the transition from the start\n"
+     "picture (position 0) to the end picture (position 256) as a movie of the picture's\n"
+     "size, in the format of OUT's extension: mp4 (H.264), webm (VP9), gif (a palette\n"
+     "per frame, dithered, looping forever) or avi (uncompressed).\n"
+     "  --duration MS  how long the transition lasts (1 to 3600000 ms)\n"
+     "  --fps N        frames per second, 1 to 120 (default 25)\n"
+     "  --quality Q    constant rate factor, lower is better: mp4 0-51 (default 18),\n"
+     "                 webm 0-63 (default 32); gif and avi ignore it\n"
+     "  --pingpong     go back to the start picture after the end, for loops\n"
+     "  --wav FILE     sound from a PCM WAV file: AAC in mp4, Opus in webm, as it is\n"
+     "                 in avi; cut where the movie ends (mp4, webm); gif has none\n"
+     "MP4 and WebM pictures with an odd width or height get one more column or row,\n"
+     "a copy of the last. An existing OUT is replaced only by a complete movie.\n"
+     "Progress goes to standard error when it is a terminal.\n",
+     RunVideo},
     {"match", "Move a project's end points onto the matches of its start points",
      "Usage: quorvalin-cli match PROJECT.grid OUT.grid [--mode auto|faces|similar] [--model FILE]\n"
      "\n"
