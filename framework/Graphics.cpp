@@ -180,7 +180,68 @@ void WriteColor(uint8_t* row, int32_t x, TPixelFormat pf, TColor c, unsigned ind
 
 int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(v, hi)); }
 
+bool gFastRows = true;
+
+// Pixel words (B | G << 8 | R << 16, fourth byte 0) of every index of an 8-bit raster;
+// indices past the palette are black, as PaletteColor gives them.
+std::array<uint32_t, 256> IndexWords(const TLogPalette& pal) {
+    std::array<uint32_t, 256> words{};
+    for (size_t i = 0; i < pal.Entries.size() && i < 256; ++i) {
+        const TPaletteEntry& e = pal.Entries[i];
+        words[i] = uint32_t(e.Blue) | uint32_t(e.Green) << 8 | uint32_t(e.Red) << 16;
+    }
+    return words;
+}
+
+inline void PutWord(uint8_t* p, uint32_t w) { std::memcpy(p, &w, 4); }
+
+inline void Put3(uint8_t* p, uint32_t w) {
+    p[0] = uint8_t(w);
+    p[1] = uint8_t(w >> 8);
+    p[2] = uint8_t(w >> 16);
+}
+
+// Pixels srcX .. srcX + count - 1 of a row of format from into pixels 0 .. count - 1 of a
+// row of the true-colour format to (15, 16, 24 or 32-bit; 32-bit pixels get a fourth byte
+// of 0), as ReadColor and WriteColor would do them one by one.
+void ConvertRowToTrueColour(const uint8_t* src, int64_t srcX, TPixelFormat from, const TLogPalette& pal,
+                            uint8_t* dst, TPixelFormat to, int64_t count) {
+    const bool from32 = from == pf32bit || from == pfDevice || from == pfCustom;
+    if (gFastRows && count > 0) {
+        if (from == pf24bit && to == pf32bit) {
+            const uint8_t* s = src + srcX * 3;
+            for (int64_t x = 0; x < count; ++x, s += 3)
+                PutWord(dst + x * 4, uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16);
+            return;
+        }
+        if (from32 && to == pf24bit) {
+            const uint8_t* s = src + srcX * 4;
+            uint8_t* d = dst;
+            for (int64_t x = 0; x < count; ++x, s += 4, d += 3) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+            }
+            return;
+        }
+        if (from == pf8bit && (to == pf32bit || to == pf24bit)) {
+            const std::array<uint32_t, 256> words = IndexWords(pal);
+            const uint8_t* s = src + srcX;
+            if (to == pf32bit)
+                for (int64_t x = 0; x < count; ++x) PutWord(dst + x * 4, words[s[x]]);
+            else
+                for (int64_t x = 0; x < count; ++x) Put3(dst + x * 3, words[s[x]]);
+            return;
+        }
+    }
+    for (int64_t x = 0; x < count; ++x)
+        WriteColor(dst, int32_t(x), to, ReadColor(src, int32_t(srcX + x), from, pal), 0);
+}
+
 }  // namespace
+
+void SetFastRowConversions(bool enabled) { gFastRows = enabled; }
+bool FastRowConversions() { return gFastRows; }
 
 // ---------------------------------------------------------------- free functions
 
@@ -394,7 +455,11 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
     std::vector<uint8_t> bitsNew(size_t(rowBytes * FHeight));
     TNearestMap nearest(palette.Entries);
     const unsigned cap = unsigned(PaletteCapacity(pf));
-    for (int32_t y = 0; y < FHeight; ++y) {
+    // To true colour: row by row.
+    for (int32_t y = 0; y < FHeight && !IsIndexed(pf); ++y)
+        ConvertRowToTrueColour(FBits.data() + int64_t(y) * FRowBytes, 0, from, FPalette,
+                               bitsNew.data() + int64_t(y) * rowBytes, pf, FWidth);
+    for (int32_t y = 0; y < FHeight && IsIndexed(pf); ++y) {
         const uint8_t* src = FBits.data() + int64_t(y) * FRowBytes;
         uint8_t* dst = bitsNew.data() + int64_t(y) * rowBytes;
         for (int32_t x = 0; x < FWidth; ++x) {
@@ -413,6 +478,18 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
     FRowBytes = int32_t(rowBytes);
     FPixelFormat = pf;
     FPalette = std::move(palette);
+}
+
+void TBitmap::TakePixels(TBitmap& source) {
+    if (&source == this) return;
+    FBits = std::move(source.FBits);
+    FWidth = source.FWidth;
+    FHeight = source.FHeight;
+    FRowBytes = source.FRowBytes;
+    FPixelFormat = source.FPixelFormat;
+    FPalette = std::move(source.FPalette);
+    source.ReleaseHandle();
+    Changed();
 }
 
 void TBitmap::ReleaseHandle() {
@@ -549,8 +626,11 @@ void StretchCopy(TBitmap& dst, const TRect& d, const TBitmap& srcIn, const TRect
     const bool raw = SameStorage(dst.PixelFormat(), src.PixelFormat()) &&
                      (!IsIndexed(dst.PixelFormat()) || SamePalette(dst, src));
     const int bytes = bits / 8;
-    // Unscaled copies of whole-byte pixels move each row's span at once.
-    const bool spans = raw && bits >= 8 && sw == dw && srcCol.front() >= 0 && srcCol.back() >= 0;
+    // Unscaled copies move each row's span at once: whole-byte pixels of the same storage
+    // as they are, true colour through the row conversion.
+    const bool unscaled = sw == dw && srcCol.front() >= 0 && srcCol.back() >= 0;
+    const bool spans = raw && bits >= 8 && unscaled;
+    const bool convertSpans = !raw && unscaled && !IsIndexed(dst.PixelFormat());
     std::unordered_map<TColor, uint8_t> nearest;
 
     for (int64_t dy = y0; dy < y1; ++dy) {
@@ -560,6 +640,18 @@ void StretchCopy(TBitmap& dst, const TRect& d, const TBitmap& srcIn, const TRect
         uint8_t* drow = dst.ScanLine(int32_t(dy));
         if (spans) {
             std::memmove(drow + x0 * bytes, srow + int64_t(srcCol.front()) * bytes, size_t((x1 - x0) * bytes));
+            continue;
+        }
+        if (convertSpans) {
+            ConvertRowToTrueColour(srow, srcCol.front(), src.PixelFormat(), src.Palette(), drow + x0 * bytes,
+                                   dst.PixelFormat(), x1 - x0);
+            continue;
+        }
+        if (raw && bits == 32) {
+            for (int64_t dx = x0; dx < x1; ++dx) {
+                const int32_t sx = srcCol[size_t(dx - x0)];
+                if (sx >= 0) std::memcpy(drow + dx * 4, srow + int64_t(sx) * 4, 4);
+            }
             continue;
         }
         for (int64_t dx = x0; dx < x1; ++dx) {

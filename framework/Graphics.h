@@ -209,6 +209,9 @@ public:
 
     // Copies size, format, palette and pixels (the source's storage, not its class).
     virtual void Assign(const TBitmap& source);
+    // Takes over size, format, palette and pixels without copying them; source is left
+    // empty (as after ReleaseHandle). Row addresses of this raster change.
+    void TakePixels(TBitmap& source);
 
     // The base class reads and writes the Windows bitmap format.
     virtual void LoadImageStream(TStream& stream);
@@ -242,5 +245,11 @@ private:
 
 // Screen depth used for device-dependent rasters and the "device" bits per pixel.
 int ScreenBitsPerPixel();
+
+// Whole rows of the common formats (24 <-> 32-bit, 8-bit indexed -> 24/32-bit) are converted
+// by dedicated loops with the same result as the pixel-by-pixel path. Turning this off
+// forces the pixel-by-pixel path (the tests compare both).
+void SetFastRowConversions(bool enabled);
+bool FastRowConversions();
 
 }  // namespace qv
