@@ -317,7 +317,7 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
     if (rowBytes > 0 && height > kMaxPixelBytes / rowBytes)
         throw EInvalidGraphicOperation(Format("Picture too large: %d x %d pixels at %d bits per pixel need more than 1 GiB",
                                               width, height, bits));
-    std::vector<uint8_t> bitsNew(size_t(rowBytes * height));
+    TPixelBytes bitsNew(size_t(rowBytes * height));
     const int32_t keepRows = (pf == FPixelFormat) ? std::min(height, FHeight) : 0;
     const int32_t keepCols = (pf == FPixelFormat) ? std::min(width, FWidth) : 0;
     if (keepCols > 0) {
@@ -452,7 +452,7 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
         palette = FPalette;  // still waiting for a conversion to an indexed format
     }
 
-    std::vector<uint8_t> bitsNew(size_t(rowBytes * FHeight));
+    TPixelBytes bitsNew(size_t(rowBytes * FHeight));
     TNearestMap nearest(palette.Entries);
     const unsigned cap = unsigned(PaletteCapacity(pf));
     // To true colour: row by row.
@@ -540,7 +540,10 @@ void TBitmap::Changed() {
 
 void TBitmap::Assign(const TBitmap& source) {
     if (&source == this) return;
-    FBits = source.FBits;
+    // One block copy (an element-wise vector copy is far slower for megabytes).
+    TPixelBytes bits(source.FBits.size());
+    if (!bits.empty()) std::memcpy(bits.data(), source.FBits.data(), bits.size());
+    FBits = std::move(bits);
     FWidth = source.FWidth;
     FHeight = source.FHeight;
     FRowBytes = source.FRowBytes;

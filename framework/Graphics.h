@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/PixelStorage.h"
+
 namespace qv {
 
 class TStream;
@@ -236,7 +238,7 @@ private:
     int32_t FHeight = 0;
     int32_t FRowBytes = 0;
     TPixelFormat FPixelFormat = pfDevice;
-    std::vector<uint8_t> FBits;
+    TPixelBytes FBits;
     TLogPalette FPalette;
     bool FTransparent = false;
     bool FModified = false;
