@@ -180,6 +180,22 @@ void WriteColor(uint8_t* row, int32_t x, TPixelFormat pf, TColor c, unsigned ind
 
 int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(v, hi)); }
 
+// count pixels of bytes (2, 3 or 4) bytes each set to pixel; a fixed size per case lets
+// the compiler fill whole vectors at a time.
+void FillPixels(uint8_t* p, int64_t count, const uint8_t* pixel, int bytes) {
+    switch (bytes) {
+        case 4:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + 4 * x, pixel, 4);
+            break;
+        case 3:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + 3 * x, pixel, 3);
+            break;
+        default:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + int64_t(bytes) * x, pixel, size_t(bytes));
+            break;
+    }
+}
+
 bool gFastRows = true;
 
 // Pixel words (B | G << 8 | R << 16, fourth byte 0) of every index of an 8-bit raster;
@@ -361,10 +377,8 @@ void TBitmap::FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol) {
     uint8_t white[4];
     WriteColor(white, 0, FPixelFormat == pfDevice || FPixelFormat == pfCustom ? pf32bit : FPixelFormat, clWhite, 0);
     const int bytes = bits / 8;
-    for (int32_t y = fromRow; y < toRow; ++y) {
-        uint8_t* p = FBits.data() + int64_t(y) * FRowBytes + int64_t(fromCol) * bytes;
-        for (int32_t x = fromCol; x < FWidth; ++x, p += bytes) std::memcpy(p, white, size_t(bytes));
-    }
+    for (int32_t y = fromRow; y < toRow; ++y)
+        FillPixels(FBits.data() + int64_t(y) * FRowBytes + int64_t(fromCol) * bytes, FWidth - fromCol, white, bytes);
 }
 
 void TBitmap::SetWidth(int32_t value) {
@@ -589,10 +603,7 @@ void FillBox(TBitmap& bmp, int64_t x1, int64_t y1, int64_t x2, int64_t y2, TColo
     uint8_t pixel[4];
     bmp.SetPixelColor(int32_t(x1), int32_t(y1), color);
     std::memcpy(pixel, bmp.ScanLine(int32_t(y1)) + x1 * bytes, size_t(bytes));
-    for (int64_t y = y1; y < y2; ++y) {
-        uint8_t* p = bmp.ScanLine(int32_t(y)) + x1 * bytes;
-        for (int64_t x = x1; x < x2; ++x, p += bytes) std::memcpy(p, pixel, size_t(bytes));
-    }
+    for (int64_t y = y1; y < y2; ++y) FillPixels(bmp.ScanLine(int32_t(y)) + x1 * bytes, x2 - x1, pixel, bytes);
 }
 
 bool SamePalette(const TBitmap& a, const TBitmap& b) { return a.Palette().Entries == b.Palette().Entries; }

@@ -254,14 +254,16 @@ QV_AVX2 inline void Step8(TLanes8& l) {
 // hardware gathers are far slower on current processors.
 QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
     if (src.Height == 0) return _mm256_setzero_si256();
-    // On the edge line one beyond the last pixel: step back onto it (compare gives -1).
-    x = _mm256_add_epi32(x, _mm256_cmpeq_epi32(x, _mm256_set1_epi32(int32_t(src.Width))));
-    y = _mm256_add_epi32(y, _mm256_cmpeq_epi32(y, _mm256_set1_epi32(int32_t(src.Height))));
+    // 0 <= x <= Width and 0 <= y <= Height read the picture (unsigned compares through the
+    // sign flip; a raster's sides stay below 2^31, so + 1 does not wrap); the edge line one
+    // beyond the last pixel is then clamped onto it.
     const __m256i flip = _mm256_set1_epi32(INT32_MIN);
-    const __m256i w = _mm256_set1_epi32(int32_t(src.Width ^ 0x80000000u));
-    const __m256i h = _mm256_set1_epi32(int32_t(src.Height ^ 0x80000000u));
+    const __m256i w = _mm256_set1_epi32(int32_t((src.Width + 1) ^ 0x80000000u));
+    const __m256i h = _mm256_set1_epi32(int32_t((src.Height + 1) ^ 0x80000000u));
     const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(w, _mm256_xor_si256(x, flip)),
                                             _mm256_cmpgt_epi32(h, _mm256_xor_si256(y, flip)));
+    x = _mm256_min_epu32(x, _mm256_set1_epi32(int32_t(src.Width - 1)));
+    y = _mm256_min_epu32(y, _mm256_set1_epi32(int32_t(src.Height - 1)));
     // Lanes outside read pixel 0 (always there) and are then cleared.
     const __m256i index = _mm256_and_si256(
         _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x), inside);
