@@ -312,7 +312,11 @@ void TBmpReader::PreparePixels(TBitmap& result) {
 
     result.SetPixelFormat(FInfo.Format);
     if (FInfo.Bits <= 8) result.SetPalette(FInfo.Palette);
-    result.SetSize(FInfo.Width, FInfo.Height);
+    // Uncompressed rows in the raster's own layout are read straight in, every byte of them.
+    if (FInfo.Compression != BI_RLE8 && FInfo.Compression != BI_RLE4 && !FInfo.ConvertMasks)
+        result.SetSizeForDecoding(FInfo.Width, FInfo.Height);
+    else
+        result.SetSize(FInfo.Width, FInfo.Height);
     if (result.Width() != FInfo.Width || result.Height() != FInfo.Height ||
         result.PixelFormat() != FInfo.Format ||
         result.RowBytes() < DibRowBytes(FInfo.Width, BitsPerPixel(FInfo.Format)))

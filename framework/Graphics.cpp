@@ -226,8 +226,16 @@ void ConvertRowToTrueColour(const uint8_t* src, int64_t srcX, TPixelFormat from,
     if (gFastRows && count > 0) {
         if (from == pf24bit && to == pf32bit) {
             const uint8_t* s = src + srcX * 3;
-            for (int64_t x = 0; x < count; ++x, s += 3)
-                PutWord(dst + x * 4, uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16);
+            // Four bytes read per pixel (the fourth is the next pixel's first, cleared): all
+            // but the last pixel, which may end the row's storage.
+            int64_t x = 0;
+            for (; x + 1 < count; ++x) {
+                uint32_t w;
+                std::memcpy(&w, s + x * 3, 4);
+                PutWord(dst + x * 4, w & 0x00FFFFFFu);
+            }
+            const uint8_t* last = s + x * 3;
+            PutWord(dst + x * 4, uint32_t(last[0]) | uint32_t(last[1]) << 8 | uint32_t(last[2]) << 16);
             return;
         }
         if (from32 && to == pf24bit) {
@@ -324,7 +332,7 @@ TBitmap::~TBitmap() = default;
 
 int TBitmap::StorageBits() const { return StoredBits(FPixelFormat); }
 
-void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
+void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf, bool fill) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     const int bits = StoredBits(pf);
@@ -334,8 +342,8 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
         throw EInvalidGraphicOperation(Format("Picture too large: %d x %d pixels at %d bits per pixel need more than 1 GiB",
                                               width, height, bits));
     TPixelBytes bitsNew(size_t(rowBytes * height));
-    const int32_t keepRows = (pf == FPixelFormat) ? std::min(height, FHeight) : 0;
-    const int32_t keepCols = (pf == FPixelFormat) ? std::min(width, FWidth) : 0;
+    const int32_t keepRows = (fill && pf == FPixelFormat) ? std::min(height, FHeight) : 0;
+    const int32_t keepCols = (fill && pf == FPixelFormat) ? std::min(width, FWidth) : 0;
     if (keepCols > 0) {
         for (int32_t y = 0; y < keepRows; ++y) {
             const uint8_t* src = FBits.data() + int64_t(y) * FRowBytes;
@@ -352,6 +360,7 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
     FHeight = height;
     FRowBytes = int32_t(rowBytes);
     FPixelFormat = pf;
+    if (!fill) return;
     FillWhite(0, keepRows, keepCols);
     FillWhite(keepRows, height, 0);
 }
@@ -392,6 +401,11 @@ void TBitmap::SetHeight(int32_t value) {
     value = std::max(value, 0);
     if (value == FHeight) return;
     Reallocate(FWidth, value, FPixelFormat);
+    Changed();
+}
+
+void TBitmap::SetSizeForDecoding(int32_t width, int32_t height) {
+    Reallocate(width, height, FPixelFormat, false);
     Changed();
 }
 

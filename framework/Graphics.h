@@ -171,6 +171,9 @@ public:
     virtual void SetWidth(int32_t value);
     virtual void SetHeight(int32_t value);
     void SetSize(int32_t width, int32_t height);
+    // For a decoder about to write every byte of every row: the size of SetSize with the
+    // pixels left zero instead of white (no pass over them). Any earlier pixels are dropped.
+    void SetSizeForDecoding(int32_t width, int32_t height);
 
     // pfDevice while no format was chosen (new or released raster).
     TPixelFormat PixelFormat() const { return FPixelFormat; }
@@ -230,7 +233,8 @@ public:
     uint8_t NearestIndex(TColor color) const;
 
 private:
-    void Reallocate(int32_t width, int32_t height, TPixelFormat pf);
+    // fill: keep the overlap and make new pixels white; else every byte is zero.
+    void Reallocate(int32_t width, int32_t height, TPixelFormat pf, bool fill = true);
     void FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol);
     void ConvertTo(TPixelFormat pf);
 
