@@ -1,14 +1,21 @@
 // Rendering speed: the production warp against the plain transcription, on a 10 x 10 grid
-// whose interior points are moved, at positions 0, 128 and 255 per iteration.
+// whose interior points are moved, at positions 0, 128 and 255 per iteration; the render on
+// 1, 2 and all threads; the frames of a movie; and a whole batch render from files to file.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
+#include <string>
+#include <thread>
 
+#include "framework/System.h"
 #include "morph/MorphReference.h"
+#include "morph/ParallelBands.h"
 #include "morph/UBmpMorph.h"
 #include "morph/UMorph.h"
+#include "video/FramePlan.h"
 
 namespace {
 
@@ -28,11 +35,7 @@ void Fill(TBitmap& b, int32_t w, int32_t h, uint32_t seed) {
     }
 }
 
-std::unique_ptr<TMorphGrid> MakeScene(int32_t w, int32_t h) {
-    auto g = std::make_unique<TMorphGrid>();
-    Fill(g->StartBmp, w, h, 1);
-    Fill(g->EndBmp, w, h, 2);
-    g->SetPictureSize({w, h});
+void Jitter(TMorphGrid* g, int32_t w, int32_t h) {
     g->SetGridSize({10, 10});
     std::mt19937 rng(3);
     const int32_t reachX = w / 9 / 3, reachY = h / 9 / 3;
@@ -44,14 +47,29 @@ std::unique_ptr<TMorphGrid> MakeScene(int32_t w, int32_t h) {
             g->EndMesh[size_t(i)][size_t(j)].X += dx(rng);
             g->EndMesh[size_t(i)][size_t(j)].Y += dy(rng);
         }
+}
+
+std::unique_ptr<TMorphGrid> MakeScene(int32_t w, int32_t h) {
+    auto g = std::make_unique<TMorphGrid>();
+    Fill(g->StartBmp, w, h, 1);
+    Fill(g->EndBmp, w, h, 2);
+    g->SetPictureSize({w, h});
+    Jitter(g.get(), w, h);
     return g;
 }
+
+// Render threads for the length of one benchmark.
+struct TThreadsFor {
+    explicit TThreadsFor(int32_t n) { qv::SetRenderThreads(n); }
+    ~TThreadsFor() { qv::SetRenderThreads(0); }
+};
 
 enum class TKind { Production, PlainLoop, Reference };
 
 template <TKind Kind>
 void Render(benchmark::State& state, int32_t w, int32_t h) {
     auto g = MakeScene(w, h);
+    TThreadsFor one(1);  // the kernel alone
     const bool wide = qv::WideSpans();
     qv::SetWideSpans(Kind != TKind::PlainLoop);
     TBitmap dest;
@@ -76,6 +94,67 @@ void Render(benchmark::State& state, int32_t w, int32_t h) {
     qv::SetWideSpans(wide);
 }
 
+// One render at position 128 on the given number of threads (0: all the machine has).
+void RenderOnThreads(benchmark::State& state, int32_t w, int32_t h, int32_t threads) {
+    auto g = MakeScene(w, h);
+    TThreadsFor set(threads);
+    TBitmap dest;
+    dest.SetPixelFormat(qv::pf32bit);
+    dest.SetSize(w, h);
+    for (auto _ : state) {
+        g->RenderMorph(dest, 128);
+        benchmark::DoNotOptimize(dest.ScanLine(h / 2));
+        benchmark::ClobberMemory();
+    }
+    state.counters["threads"] = double(qv::RenderThreads());
+}
+
+// The movie export's frames: 250 frames of 1080p, each cleared to white and rendered, on all
+// threads; "fps" is frames rendered per second.
+void MovieFrames(benchmark::State& state) {
+    auto g = MakeScene(1920, 1080);
+    const qv::TFramePlan plan{40, 249};
+    TBitmap dest;
+    for (auto _ : state) {
+        for (int32_t f = 0; f < plan.FrameCount(); ++f) qv::RenderFrame(*g, plan, f, dest);
+        benchmark::ClobberMemory();
+    }
+    state.counters["fps"] = benchmark::Counter(double(plan.FrameCount()), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// What the batch tool's render does, from two 1080p 24-bit BMPs and a project file (in the
+// page cache after the first round) to a saved BMP: open the project, load both pictures,
+// render at 128 on all threads, save. The files stay in the temporary folder for timing the
+// batch tool itself on the same input.
+std::string EndToEndFolder() { return qv::GetTempPath() + "quorvalin-bench-1080p/"; }
+
+void MakeEndToEndFiles() {
+    const std::string dir = EndToEndFolder();
+    std::filesystem::create_directories(dir);
+    auto g = MakeScene(1920, 1080);
+    for (TBitmap* b : {static_cast<TBitmap*>(&g->StartBmp), static_cast<TBitmap*>(&g->EndBmp)})
+        b->SetPixelFormat(qv::pf24bit);
+    g->StartBmp.SaveImageFile(dir + "start.bmp");
+    g->EndBmp.SaveImageFile(dir + "end.bmp");
+    g->StartFileName = dir + "start.bmp";
+    g->EndFileName = dir + "end.bmp";
+    g->SaveGridFile(dir + "scene.grid");
+}
+
+void EndToEnd(benchmark::State& state) {
+    MakeEndToEndFiles();
+    const std::string dir = EndToEndFolder();
+    for (auto _ : state) {
+        TMorphGrid grid;
+        grid.LoadGridFile(dir + "scene.grid");
+        qv::TBitmap picture;
+        picture.SetPixelFormat(qv::pf32bit);
+        picture.SetSize(grid.PictureWidth, grid.PictureHeight);
+        grid.RenderMorph(picture, 128);
+        picture.SaveImageFile(dir + "out.bmp");
+    }
+}
+
 const bool registered = [] {
     using enum TKind;
     benchmark::RegisterBenchmark("RenderMorph/480p", Render<Production>, 640, 480)->Unit(benchmark::kMillisecond);
@@ -87,6 +166,14 @@ const bool registered = [] {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("RenderMorphReference/1080p", Render<Reference>, 1920, 1080)
         ->Unit(benchmark::kMillisecond);
+    for (int32_t threads : {1, 2, 0})
+        benchmark::RegisterBenchmark(
+            ("RenderMorphOnce/1080p/threads:" + (threads ? std::to_string(threads) : std::string("all"))).c_str(),
+            RenderOnThreads, 1920, 1080, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    benchmark::RegisterBenchmark("MovieFrames/1080p/250", MovieFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("EndToEndRender/1080p", EndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
     return true;
 }();
 

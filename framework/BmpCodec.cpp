@@ -312,7 +312,11 @@ void TBmpReader::PreparePixels(TBitmap& result) {
 
     result.SetPixelFormat(FInfo.Format);
     if (FInfo.Bits <= 8) result.SetPalette(FInfo.Palette);
-    result.SetSize(FInfo.Width, FInfo.Height);
+    // Uncompressed rows in the raster's own layout are read straight in, every byte of them.
+    if (FInfo.Compression != BI_RLE8 && FInfo.Compression != BI_RLE4 && !FInfo.ConvertMasks)
+        result.SetSizeForDecoding(FInfo.Width, FInfo.Height);
+    else
+        result.SetSize(FInfo.Width, FInfo.Height);
     if (result.Width() != FInfo.Width || result.Height() != FInfo.Height ||
         result.PixelFormat() != FInfo.Format ||
         result.RowBytes() < DibRowBytes(FInfo.Width, BitsPerPixel(FInfo.Format)))
@@ -324,8 +328,16 @@ void TBmpReader::ReadUncompressed(TBitmap& result) {
     const int64_t rasterRow = DibRowBytes(FInfo.Width, BitsPerPixel(FInfo.Format));
     TChannel ch[4];
     for (int i = 0; i < 4; ++i) ch[i] = TChannel::FromMask(FInfo.Masks[i]);
-    std::vector<uint8_t> row(static_cast<size_t>(fileRow));
     FStream.SetPosition(FStart + FInfo.PixelOffset);
+    // Rows stored as the raster stores them are read straight into it.
+    if (!FInfo.ConvertMasks && fileRow == rasterRow && fileRow <= result.RowBytes()) {
+        for (int32_t r = 0; r < FInfo.Height; ++r) {
+            uint8_t* dst = result.ScanLine(FInfo.TopDown ? r : FInfo.Height - 1 - r);
+            if (FStream.Read(dst, fileRow) != fileRow) Invalid("the file ends inside the pixel data");
+        }
+        return;
+    }
+    std::vector<uint8_t> row(static_cast<size_t>(fileRow));
     for (int32_t r = 0; r < FInfo.Height; ++r) {
         if (FStream.Read(row.data(), fileRow) != fileRow) Invalid("the file ends inside the pixel data");
         uint8_t* dst = result.ScanLine(FInfo.TopDown ? r : FInfo.Height - 1 - r);
@@ -442,8 +454,8 @@ TSaveLayout SaveLayoutOf(const TBitmap& bmp) {
 void TBitmap::LoadImageStream(TStream& stream) {
     TBitmap fresh;
     TBmpReader(stream).Read(fresh);
-    Assign(fresh);
-    Changed();
+    // Decoded completely before this raster changes; then its storage is taken, not copied.
+    TakePixels(fresh);
 }
 
 void TBitmap::SaveImageStream(TStream& stream) {
@@ -506,11 +518,15 @@ void TBitmap::SaveImageStream(TStream& stream) {
     }
     stream.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
 
-    std::vector<uint8_t> row(static_cast<size_t>(rowBytes), 0);
+    // Rows go out in blocks of about 1 MiB: one write per row costs a call per row.
+    const int32_t blockRows = static_cast<int32_t>(std::clamp<int64_t>((int64_t(1) << 20) / rowBytes, 1, Height()));
+    std::vector<uint8_t> block(static_cast<size_t>(rowBytes * blockRows), 0);
     const int64_t copy = std::min<int64_t>(usedBytes, RowBytes());
-    for (int32_t r = Height() - 1; r >= 0; --r) {
-        std::memcpy(row.data(), ScanLine(r), static_cast<size_t>(copy));
-        stream.WriteBuffer(row.data(), rowBytes);
+    for (int32_t r = Height() - 1; r >= 0;) {
+        int32_t n = 0;
+        for (; n < blockRows && r >= 0; ++n, --r)
+            std::memcpy(block.data() + n * rowBytes, ScanLine(r), static_cast<size_t>(copy));
+        stream.WriteBuffer(block.data(), n * rowBytes);
     }
 }
 

@@ -180,7 +180,92 @@ void WriteColor(uint8_t* row, int32_t x, TPixelFormat pf, TColor c, unsigned ind
 
 int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(v, hi)); }
 
+// count pixels of bytes (2, 3 or 4) bytes each set to pixel; a fixed size per case lets
+// the compiler fill whole vectors at a time.
+void FillPixels(uint8_t* p, int64_t count, const uint8_t* pixel, int bytes) {
+    switch (bytes) {
+        case 4:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + 4 * x, pixel, 4);
+            break;
+        case 3:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + 3 * x, pixel, 3);
+            break;
+        default:
+            for (int64_t x = 0; x < count; ++x) std::memcpy(p + int64_t(bytes) * x, pixel, size_t(bytes));
+            break;
+    }
+}
+
+bool gFastRows = true;
+
+// Pixel words (B | G << 8 | R << 16, fourth byte 0) of every index of an 8-bit raster;
+// indices past the palette are black, as PaletteColor gives them.
+std::array<uint32_t, 256> IndexWords(const TLogPalette& pal) {
+    std::array<uint32_t, 256> words{};
+    for (size_t i = 0; i < pal.Entries.size() && i < 256; ++i) {
+        const TPaletteEntry& e = pal.Entries[i];
+        words[i] = uint32_t(e.Blue) | uint32_t(e.Green) << 8 | uint32_t(e.Red) << 16;
+    }
+    return words;
+}
+
+inline void PutWord(uint8_t* p, uint32_t w) { std::memcpy(p, &w, 4); }
+
+inline void Put3(uint8_t* p, uint32_t w) {
+    p[0] = uint8_t(w);
+    p[1] = uint8_t(w >> 8);
+    p[2] = uint8_t(w >> 16);
+}
+
+// Pixels srcX .. srcX + count - 1 of a row of format from into pixels 0 .. count - 1 of a
+// row of the true-colour format to (15, 16, 24 or 32-bit; 32-bit pixels get a fourth byte
+// of 0), as ReadColor and WriteColor would do them one by one.
+void ConvertRowToTrueColour(const uint8_t* src, int64_t srcX, TPixelFormat from, const TLogPalette& pal,
+                            uint8_t* dst, TPixelFormat to, int64_t count) {
+    const bool from32 = from == pf32bit || from == pfDevice || from == pfCustom;
+    if (gFastRows && count > 0) {
+        if (from == pf24bit && to == pf32bit) {
+            const uint8_t* s = src + srcX * 3;
+            // Four bytes read per pixel (the fourth is the next pixel's first, cleared): all
+            // but the last pixel, which may end the row's storage.
+            int64_t x = 0;
+            for (; x + 1 < count; ++x) {
+                uint32_t w;
+                std::memcpy(&w, s + x * 3, 4);
+                PutWord(dst + x * 4, w & 0x00FFFFFFu);
+            }
+            const uint8_t* last = s + x * 3;
+            PutWord(dst + x * 4, uint32_t(last[0]) | uint32_t(last[1]) << 8 | uint32_t(last[2]) << 16);
+            return;
+        }
+        if (from32 && to == pf24bit) {
+            const uint8_t* s = src + srcX * 4;
+            uint8_t* d = dst;
+            for (int64_t x = 0; x < count; ++x, s += 4, d += 3) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+            }
+            return;
+        }
+        if (from == pf8bit && (to == pf32bit || to == pf24bit)) {
+            const std::array<uint32_t, 256> words = IndexWords(pal);
+            const uint8_t* s = src + srcX;
+            if (to == pf32bit)
+                for (int64_t x = 0; x < count; ++x) PutWord(dst + x * 4, words[s[x]]);
+            else
+                for (int64_t x = 0; x < count; ++x) Put3(dst + x * 3, words[s[x]]);
+            return;
+        }
+    }
+    for (int64_t x = 0; x < count; ++x)
+        WriteColor(dst, int32_t(x), to, ReadColor(src, int32_t(srcX + x), from, pal), 0);
+}
+
 }  // namespace
+
+void SetFastRowConversions(bool enabled) { gFastRows = enabled; }
+bool FastRowConversions() { return gFastRows; }
 
 // ---------------------------------------------------------------- free functions
 
@@ -247,7 +332,7 @@ TBitmap::~TBitmap() = default;
 
 int TBitmap::StorageBits() const { return StoredBits(FPixelFormat); }
 
-void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
+void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf, bool fill) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     const int bits = StoredBits(pf);
@@ -256,9 +341,9 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
     if (rowBytes > 0 && height > kMaxPixelBytes / rowBytes)
         throw EInvalidGraphicOperation(Format("Picture too large: %d x %d pixels at %d bits per pixel need more than 1 GiB",
                                               width, height, bits));
-    std::vector<uint8_t> bitsNew(size_t(rowBytes * height));
-    const int32_t keepRows = (pf == FPixelFormat) ? std::min(height, FHeight) : 0;
-    const int32_t keepCols = (pf == FPixelFormat) ? std::min(width, FWidth) : 0;
+    TPixelBytes bitsNew(size_t(rowBytes * height));
+    const int32_t keepRows = (fill && pf == FPixelFormat) ? std::min(height, FHeight) : 0;
+    const int32_t keepCols = (fill && pf == FPixelFormat) ? std::min(width, FWidth) : 0;
     if (keepCols > 0) {
         for (int32_t y = 0; y < keepRows; ++y) {
             const uint8_t* src = FBits.data() + int64_t(y) * FRowBytes;
@@ -275,6 +360,7 @@ void TBitmap::Reallocate(int32_t width, int32_t height, TPixelFormat pf) {
     FHeight = height;
     FRowBytes = int32_t(rowBytes);
     FPixelFormat = pf;
+    if (!fill) return;
     FillWhite(0, keepRows, keepCols);
     FillWhite(keepRows, height, 0);
 }
@@ -300,10 +386,8 @@ void TBitmap::FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol) {
     uint8_t white[4];
     WriteColor(white, 0, FPixelFormat == pfDevice || FPixelFormat == pfCustom ? pf32bit : FPixelFormat, clWhite, 0);
     const int bytes = bits / 8;
-    for (int32_t y = fromRow; y < toRow; ++y) {
-        uint8_t* p = FBits.data() + int64_t(y) * FRowBytes + int64_t(fromCol) * bytes;
-        for (int32_t x = fromCol; x < FWidth; ++x, p += bytes) std::memcpy(p, white, size_t(bytes));
-    }
+    for (int32_t y = fromRow; y < toRow; ++y)
+        FillPixels(FBits.data() + int64_t(y) * FRowBytes + int64_t(fromCol) * bytes, FWidth - fromCol, white, bytes);
 }
 
 void TBitmap::SetWidth(int32_t value) {
@@ -317,6 +401,11 @@ void TBitmap::SetHeight(int32_t value) {
     value = std::max(value, 0);
     if (value == FHeight) return;
     Reallocate(FWidth, value, FPixelFormat);
+    Changed();
+}
+
+void TBitmap::SetSizeForDecoding(int32_t width, int32_t height) {
+    Reallocate(width, height, FPixelFormat, false);
     Changed();
 }
 
@@ -391,10 +480,14 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
         palette = FPalette;  // still waiting for a conversion to an indexed format
     }
 
-    std::vector<uint8_t> bitsNew(size_t(rowBytes * FHeight));
+    TPixelBytes bitsNew(size_t(rowBytes * FHeight));
     TNearestMap nearest(palette.Entries);
     const unsigned cap = unsigned(PaletteCapacity(pf));
-    for (int32_t y = 0; y < FHeight; ++y) {
+    // To true colour: row by row.
+    for (int32_t y = 0; y < FHeight && !IsIndexed(pf); ++y)
+        ConvertRowToTrueColour(FBits.data() + int64_t(y) * FRowBytes, 0, from, FPalette,
+                               bitsNew.data() + int64_t(y) * rowBytes, pf, FWidth);
+    for (int32_t y = 0; y < FHeight && IsIndexed(pf); ++y) {
         const uint8_t* src = FBits.data() + int64_t(y) * FRowBytes;
         uint8_t* dst = bitsNew.data() + int64_t(y) * rowBytes;
         for (int32_t x = 0; x < FWidth; ++x) {
@@ -413,6 +506,18 @@ void TBitmap::ConvertTo(TPixelFormat pf) {
     FRowBytes = int32_t(rowBytes);
     FPixelFormat = pf;
     FPalette = std::move(palette);
+}
+
+void TBitmap::TakePixels(TBitmap& source) {
+    if (&source == this) return;
+    FBits = std::move(source.FBits);
+    FWidth = source.FWidth;
+    FHeight = source.FHeight;
+    FRowBytes = source.FRowBytes;
+    FPixelFormat = source.FPixelFormat;
+    FPalette = std::move(source.FPalette);
+    source.ReleaseHandle();
+    Changed();
 }
 
 void TBitmap::ReleaseHandle() {
@@ -464,7 +569,10 @@ void TBitmap::Changed() {
 
 void TBitmap::Assign(const TBitmap& source) {
     if (&source == this) return;
-    FBits = source.FBits;
+    // One block copy (an element-wise vector copy is far slower for megabytes).
+    TPixelBytes bits(source.FBits.size());
+    if (!bits.empty()) std::memcpy(bits.data(), source.FBits.data(), bits.size());
+    FBits = std::move(bits);
     FWidth = source.FWidth;
     FHeight = source.FHeight;
     FRowBytes = source.FRowBytes;
@@ -510,10 +618,7 @@ void FillBox(TBitmap& bmp, int64_t x1, int64_t y1, int64_t x2, int64_t y2, TColo
     uint8_t pixel[4];
     bmp.SetPixelColor(int32_t(x1), int32_t(y1), color);
     std::memcpy(pixel, bmp.ScanLine(int32_t(y1)) + x1 * bytes, size_t(bytes));
-    for (int64_t y = y1; y < y2; ++y) {
-        uint8_t* p = bmp.ScanLine(int32_t(y)) + x1 * bytes;
-        for (int64_t x = x1; x < x2; ++x, p += bytes) std::memcpy(p, pixel, size_t(bytes));
-    }
+    for (int64_t y = y1; y < y2; ++y) FillPixels(bmp.ScanLine(int32_t(y)) + x1 * bytes, x2 - x1, pixel, bytes);
 }
 
 bool SamePalette(const TBitmap& a, const TBitmap& b) { return a.Palette().Entries == b.Palette().Entries; }
@@ -550,8 +655,11 @@ void StretchCopy(TBitmap& dst, const TRect& d, const TBitmap& srcIn, const TRect
     const bool raw = SameStorage(dst.PixelFormat(), src.PixelFormat()) &&
                      (!IsIndexed(dst.PixelFormat()) || SamePalette(dst, src));
     const int bytes = bits / 8;
-    // Unscaled copies of whole-byte pixels move each row's span at once.
-    const bool spans = raw && bits >= 8 && sw == dw && srcCol.front() >= 0 && srcCol.back() >= 0;
+    // Unscaled copies move each row's span at once: whole-byte pixels of the same storage
+    // as they are, true colour through the row conversion.
+    const bool unscaled = sw == dw && srcCol.front() >= 0 && srcCol.back() >= 0;
+    const bool spans = raw && bits >= 8 && unscaled;
+    const bool convertSpans = !raw && unscaled && !IsIndexed(dst.PixelFormat());
     std::unordered_map<TColor, uint8_t> nearest;
 
     for (int64_t dy = y0; dy < y1; ++dy) {
@@ -561,6 +669,18 @@ void StretchCopy(TBitmap& dst, const TRect& d, const TBitmap& srcIn, const TRect
         uint8_t* drow = dst.ScanLine(int32_t(dy));
         if (spans) {
             std::memmove(drow + x0 * bytes, srow + int64_t(srcCol.front()) * bytes, size_t((x1 - x0) * bytes));
+            continue;
+        }
+        if (convertSpans) {
+            ConvertRowToTrueColour(srow, srcCol.front(), src.PixelFormat(), src.Palette(), drow + x0 * bytes,
+                                   dst.PixelFormat(), x1 - x0);
+            continue;
+        }
+        if (raw && bits == 32) {
+            for (int64_t dx = x0; dx < x1; ++dx) {
+                const int32_t sx = srcCol[size_t(dx - x0)];
+                if (sx >= 0) std::memcpy(drow + dx * 4, srow + int64_t(sx) * 4, 4);
+            }
             continue;
         }
         for (int64_t dx = x0; dx < x1; ++dx) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/PixelStorage.h"
+
 namespace qv {
 
 class TStream;
@@ -169,6 +171,9 @@ public:
     virtual void SetWidth(int32_t value);
     virtual void SetHeight(int32_t value);
     void SetSize(int32_t width, int32_t height);
+    // For a decoder about to write every byte of every row: the size of SetSize with the
+    // pixels left zero instead of white (no pass over them). Any earlier pixels are dropped.
+    void SetSizeForDecoding(int32_t width, int32_t height);
 
     // pfDevice while no format was chosen (new or released raster).
     TPixelFormat PixelFormat() const { return FPixelFormat; }
@@ -212,6 +217,9 @@ public:
 
     // Copies size, format, palette and pixels (the source's storage, not its class).
     virtual void Assign(const TBitmap& source);
+    // Takes over size, format, palette and pixels without copying them; source is left
+    // empty (as after ReleaseHandle). Row addresses of this raster change.
+    void TakePixels(TBitmap& source);
 
     // The base class reads and writes the Windows bitmap format.
     virtual void LoadImageStream(TStream& stream);
@@ -228,7 +236,8 @@ public:
     uint8_t NearestIndex(TColor color) const;
 
 private:
-    void Reallocate(int32_t width, int32_t height, TPixelFormat pf);
+    // fill: keep the overlap and make new pixels white; else every byte is zero.
+    void Reallocate(int32_t width, int32_t height, TPixelFormat pf, bool fill = true);
     void FillWhite(int32_t fromRow, int32_t toRow, int32_t fromCol);
     void ConvertTo(TPixelFormat pf);
 
@@ -236,7 +245,7 @@ private:
     int32_t FHeight = 0;
     int32_t FRowBytes = 0;
     TPixelFormat FPixelFormat = pfDevice;
-    std::vector<uint8_t> FBits;
+    TPixelBytes FBits;
     TLogPalette FPalette;
     bool FTransparent = false;
     bool FModified = false;
@@ -246,5 +255,11 @@ private:
 
 // Screen depth used for device-dependent rasters and the "device" bits per pixel.
 int ScreenBitsPerPixel();
+
+// Whole rows of the common formats (24 <-> 32-bit, 8-bit indexed -> 24/32-bit) are converted
+// by dedicated loops with the same result as the pixel-by-pixel path. Turning this off
+// forces the pixel-by-pixel path (the tests compare both).
+void SetFastRowConversions(bool enabled);
+bool FastRowConversions();
 
 }  // namespace qv

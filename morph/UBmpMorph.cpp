@@ -182,6 +182,10 @@ struct TSource {
         x -= int32_t(uint32_t(x) == Width);
         y -= int32_t(uint32_t(y) == Height);
         if (uint32_t(x) >= Width || uint32_t(y) >= Height) return 0;
+        return WordInside(x, y);
+    }
+    // For 0 <= x < Width, 0 <= y < Height only.
+    inline uint32_t WordInside(int32_t x, int32_t y) const {
         uint32_t w;
         std::memcpy(&w, Rows[uint32_t(y)] + size_t(uint32_t(x)) * 4, 4);
         return w;
@@ -250,21 +254,9 @@ QV_AVX2 inline void Step8(TLanes8& l) {
     l.Hi = _mm256_add_epi64(l.Hi, l.Inc);
 }
 
-// Samples outside a picture are masked off and read as 0. The eight reads are plain loads:
+// The pixel words at eight word indices from the first row. The reads are plain loads:
 // hardware gathers are far slower on current processors.
-QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
-    if (src.Height == 0) return _mm256_setzero_si256();
-    // On the edge line one beyond the last pixel: step back onto it (compare gives -1).
-    x = _mm256_add_epi32(x, _mm256_cmpeq_epi32(x, _mm256_set1_epi32(int32_t(src.Width))));
-    y = _mm256_add_epi32(y, _mm256_cmpeq_epi32(y, _mm256_set1_epi32(int32_t(src.Height))));
-    const __m256i flip = _mm256_set1_epi32(INT32_MIN);
-    const __m256i w = _mm256_set1_epi32(int32_t(src.Width ^ 0x80000000u));
-    const __m256i h = _mm256_set1_epi32(int32_t(src.Height ^ 0x80000000u));
-    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(w, _mm256_xor_si256(x, flip)),
-                                            _mm256_cmpgt_epi32(h, _mm256_xor_si256(y, flip)));
-    // Lanes outside read pixel 0 (always there) and are then cleared.
-    const __m256i index = _mm256_and_si256(
-        _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x), inside);
+QV_AVX2 inline __m256i Load8(const TSource& src, __m256i index) {
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     const uint8_t* base = src.Rows[0];
@@ -277,13 +269,39 @@ QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
     Prefetch(base, size_t(at[7]) * 4 + pitch);
     uint32_t px[8];
     for (int k = 0; k < 8; ++k) std::memcpy(&px[k], base + size_t(at[k]) * 4, 4);
-    const __m256i v = _mm256_setr_epi32(int32_t(px[0]), int32_t(px[1]), int32_t(px[2]), int32_t(px[3]),
-                                        int32_t(px[4]), int32_t(px[5]), int32_t(px[6]), int32_t(px[7]));
-    return _mm256_and_si256(v, inside);
+    return _mm256_setr_epi32(int32_t(px[0]), int32_t(px[1]), int32_t(px[2]), int32_t(px[3]), int32_t(px[4]),
+                             int32_t(px[5]), int32_t(px[6]), int32_t(px[7]));
+}
+
+// Samples outside a picture are masked off and read as 0.
+QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
+    if (src.Height == 0) return _mm256_setzero_si256();
+    // 0 <= x <= Width and 0 <= y <= Height read the picture (unsigned compares through the
+    // sign flip; a raster's sides stay below 2^31, so + 1 does not wrap); the edge line one
+    // beyond the last pixel is then clamped onto it.
+    const __m256i flip = _mm256_set1_epi32(INT32_MIN);
+    const __m256i w = _mm256_set1_epi32(int32_t((src.Width + 1) ^ 0x80000000u));
+    const __m256i h = _mm256_set1_epi32(int32_t((src.Height + 1) ^ 0x80000000u));
+    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(w, _mm256_xor_si256(x, flip)),
+                                            _mm256_cmpgt_epi32(h, _mm256_xor_si256(y, flip)));
+    x = _mm256_min_epu32(x, _mm256_set1_epi32(int32_t(src.Width - 1)));
+    y = _mm256_min_epu32(y, _mm256_set1_epi32(int32_t(src.Height - 1)));
+    // Lanes outside read pixel 0 (always there) and are then cleared.
+    const __m256i index = _mm256_and_si256(
+        _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x), inside);
+    return _mm256_and_si256(Load8(src, index), inside);
+}
+
+// Eight samples known to lie inside the picture: no masks, no clamps.
+QV_AVX2 inline __m256i Fetch8Inside(const TSource& src, __m256i x, __m256i y) {
+    return Load8(src, _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x));
 }
 
 // Writes the whole span, eight pixels per step; the last step stores only the pixels that
 // belong to the span.
+// Inside: every sample of the span lies inside both pictures; lanes past the span's end in
+// the last step may not, so that step takes the checked reads.
+template <bool Inside>
 QV_AVX2 void SpanFixedAvx2(const TSpanContext& c, uint8_t* out, int64_t count, const TFixedLine& sx,
                            const TFixedLine& sy, const TFixedLine& ex, const TFixedLine& ey) {
     TLanes8 lsx = Lanes8(sx), lsy = Lanes8(sy), lex = Lanes8(ex), ley = Lanes8(ey);
@@ -292,8 +310,11 @@ QV_AVX2 void SpanFixedAvx2(const TSpanContext& c, uint8_t* out, int64_t count, c
                   maskG = _mm256_set1_epi32(0x0000FF00);
     const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int64_t left = count; left > 0; left -= 8) {
-        const __m256i s = Fetch8(c.Start, Values8(lsx), Values8(lsy));
-        const __m256i e = Fetch8(c.End, Values8(lex), Values8(ley));
+        const bool unchecked = Inside && left >= 8;
+        const __m256i s = unchecked ? Fetch8Inside(c.Start, Values8(lsx), Values8(lsy))
+                                    : Fetch8(c.Start, Values8(lsx), Values8(lsy));
+        const __m256i e = unchecked ? Fetch8Inside(c.End, Values8(lex), Values8(ley))
+                                    : Fetch8(c.End, Values8(lex), Values8(ley));
         // Red and blue in the low bytes of 16-bit lanes, green alone: each product and each
         // sum stays below 2^16.
         const __m256i rb = _mm256_srli_epi16(
@@ -335,7 +356,7 @@ inline void PrefetchAround(const TSource& src, int32_t x, int32_t y) {
     if (uint32_t(y) + 1 < src.Height) Prefetch(src.Rows[uint32_t(y) + 1], size_t(uint32_t(x)) * 4);
 }
 
-template <bool Packed, class TLine>
+template <bool Packed, bool Inside, class TLine>
 void SpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, TLine sx, TLine sy, TLine ex, TLine ey) {
     const TSource start = c.Start, end = c.End;
     const uint32_t p = uint32_t(c.Position), ip = 256u - p;
@@ -345,8 +366,8 @@ void SpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, TLine sx, TLin
             PrefetchAround(start, sx.Get(), sy.Get());
             PrefetchAround(end, ex.Get(), ey.Get());
         }
-        const uint32_t s = start.Word(sx.Get(), sy.Get());
-        const uint32_t e = end.Word(ex.Get(), ey.Get());
+        const uint32_t s = Inside ? start.WordInside(sx.Get(), sy.Get()) : start.Word(sx.Get(), sy.Get());
+        const uint32_t e = Inside ? end.WordInside(ex.Get(), ey.Get()) : end.Word(ex.Get(), ey.Get());
         Store(out, Packed ? BlendWords(s, e, ip, p) : BlendColors(s, e, c.Position));
         out += 4;
         sx.Step();
@@ -356,23 +377,46 @@ void SpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, TLine sx, TLin
     }
 }
 
-template <class TLine, class... TArgs>
-void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoint& L, const TEdgePoint& R,
-             int64_t z0, TArgs... args) {
-    TLine sx(L.Sx, WrapSub(R.Sx, L.Sx), z0, args...), sy(L.Sy, WrapSub(R.Sy, L.Sy), z0, args...);
-    TLine ex(L.Ex, WrapSub(R.Ex, L.Ex), z0, args...), ey(L.Ey, WrapSub(R.Ey, L.Ey), z0, args...);
+// True when a fixed-point line stays in 0 .. limit - 1 for count steps. The values of a
+// line only rise or only fall along a span, so its two ends decide; the last one is the
+// accumulator after count - 1 steps, which the stepping itself reaches without overflow.
+bool StaysInside(const TFixedLine& l, int64_t count, uint32_t limit) {
+    const int64_t first = l.Acc >> kFrac, last = (l.Acc + (count - 1) * l.Inc) >> kFrac;
+    return first >= 0 && last >= 0 && first < int64_t(limit) && last < int64_t(limit);
+}
+
+template <bool Inside, class TLine>
+void RunSpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, const TLine& sx, const TLine& sy,
+                 const TLine& ex, const TLine& ey) {
 #if defined(__x86_64__)
     if constexpr (std::is_same_v<TLine, TFixedLine>) {
         if (c.Wide) {
-            SpanFixedAvx2(c, out, count, sx, sy, ex, ey);
+            SpanFixedAvx2<Inside>(c, out, count, sx, sy, ex, ey);
             return;
         }
     }
 #endif
     if (c.PackedBlend)
-        SpanLoop<true>(c, out, count, sx, sy, ex, ey);
+        SpanLoop<true, Inside>(c, out, count, sx, sy, ex, ey);
     else
-        SpanLoop<false>(c, out, count, sx, sy, ex, ey);
+        SpanLoop<false, Inside>(c, out, count, sx, sy, ex, ey);
+}
+
+template <class TLine, class... TArgs>
+void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoint& L, const TEdgePoint& R,
+             int64_t z0, TArgs... args) {
+    TLine sx(L.Sx, WrapSub(R.Sx, L.Sx), z0, args...), sy(L.Sy, WrapSub(R.Sy, L.Sy), z0, args...);
+    TLine ex(L.Ex, WrapSub(R.Ex, L.Ex), z0, args...), ey(L.Ey, WrapSub(R.Ey, L.Ey), z0, args...);
+    if constexpr (std::is_same_v<TLine, TFixedLine>) {
+        // Most spans of a morph sample well inside both pictures: they skip every bounds
+        // check and edge step.
+        if (StaysInside(sx, count, c.Start.Width) && StaysInside(sy, count, c.Start.Height) &&
+            StaysInside(ex, count, c.End.Width) && StaysInside(ey, count, c.End.Height)) {
+            RunSpanLoop<true>(c, out, count, sx, sy, ex, ey);
+            return;
+        }
+    }
+    RunSpanLoop<false>(c, out, count, sx, sy, ex, ey);
 }
 
 // Writes pixels xl .. xr - 1 of row y (just xl when xr <= xl + 1), clipped to the

@@ -49,24 +49,28 @@ bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
 
     TBmp& picture = grid.Bmp(isStart);
     TBmp& other = grid.Bmp(!isStart);
-    picture.SetWidth(g.Width());
-    picture.SetHeight(g.Height());
-    picture.Canvas().Draw(0, 0, g);
+    // Made 32-bit where it was read (row by row; nothing to do for a 32-bit picture), then
+    // its storage moves into the grid: no copy of the whole picture.
+    g.SetPixelFormat(pf32bit);
+    picture.TakePixels(g);
+    picture.RebuildRowTable();
     grid.SetPictureSize(Point(picture.Width(), picture.Height()));
 
-    if (other.Width() != grid.PictureWidth || other.Height() != grid.PictureHeight) {
-        // Stretch the other picture through g. g is made 32-bit first: stretching into an
-        // indexed g would map the other picture onto the new picture's palette. The new
-        // picture itself is already in place and its colours do not change.
-        g.SetPixelFormat(pf32bit);
-        g.SetWidth(grid.PictureWidth);
-        g.SetHeight(grid.PictureHeight);
-        SetStretchBltMode(g.Canvas().Handle(), COLORONCOLOR);
-        g.Canvas().CopyRect(Rect(0, 0, grid.PictureWidth, grid.PictureHeight), other.Canvas(),
-                            Rect(0, 0, other.Width(), other.Height()));
-        other.SetWidth(grid.PictureWidth);
-        other.SetHeight(grid.PictureHeight);
-        other.Canvas().Draw(0, 0, g);
+    const int32_t w = grid.PictureWidth, h = grid.PictureHeight;
+    if (other.Width() != w || other.Height() != h) {
+        if (other.Empty()) {
+            // Nothing to stretch: the other picture starts as a copy of this one.
+            other.Assign(picture);
+        } else {
+            // Stretched into a fresh 32-bit raster whose storage then replaces the other's.
+            TBitmap stretched;
+            stretched.SetPixelFormat(pf32bit);
+            stretched.SetSize(w, h);
+            SetStretchBltMode(stretched.Canvas().Handle(), COLORONCOLOR);
+            stretched.Canvas().CopyRect(Rect(0, 0, w, h), other.Canvas(), Rect(0, 0, other.Width(), other.Height()));
+            other.TakePixels(stretched);
+            other.RebuildRowTable();
+        }
     }
     grid.ResetGrid();
     return true;

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <map>
-#include <stdexcept>
 #include <memory>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "framework/System.h"
