@@ -50,8 +50,24 @@ void TGenericGraphic::LoadImageFile(const std::string& fileName) {
     picture->LoadImageStream(stream);
     // An empty result would silently shrink whatever the picture is used for.
     if (picture->Empty()) throw EInvalidGraphic("No picture in file: " + fileName);
-    Assign(*picture);
+    TakePixels(*picture);  // the decoded picture is thrown away: no copy needed
 }
+
+namespace {
+
+void WritePicture(TBitmap& picture, const std::string& fileName) {
+    // Written beside the target and moved over it only when complete.
+    WriteFileReplacing(fileName, [&](TStream& stream) {
+        const int64_t start = stream.Position();
+        picture.SaveImageStream(stream);
+        // The format can be written, but this time nothing was (a declined Targa
+        // conversion, for one): say so rather than blame the format.
+        if (stream.Position() == start)
+            throw EInvalidGraphic("Nothing was written: the picture was not saved as " + fileName);
+    });
+}
+
+}  // namespace
 
 void TGenericGraphic::SaveImageFile(const std::string& fileName) {
     const TFormatRow* row = FindRow(fileName);
@@ -60,16 +76,16 @@ void TGenericGraphic::SaveImageFile(const std::string& fileName) {
     // the program would then refuse its own file.
     if (!row->CanWrite) throw EInvalidGraphic("Cannot save pictures as ." + ExtensionKey(fileName) + " files");
     std::unique_ptr<TBitmap> picture = row->Class->Create();
-    picture->Assign(*this);
-    // Written beside the target and moved over it only when complete.
-    WriteFileReplacing(fileName, [&](TStream& stream) {
-        const int64_t start = stream.Position();
-        picture->SaveImageStream(stream);
-        // The format can be written, but this time nothing was (a declined Targa
-        // conversion, for one): say so rather than blame the format.
-        if (stream.Position() == start)
-            throw EInvalidGraphic("Nothing was written: the picture was not saved as " + fileName);
-    });
+    // The writer borrows the pixels instead of a copy of them; they come back however the
+    // save ends.
+    picture->TakePixels(*this);
+    try {
+        WritePicture(*picture, fileName);
+    } catch (...) {
+        TakePixels(*picture);
+        throw;
+    }
+    TakePixels(*picture);
 }
 
 }  // namespace qv

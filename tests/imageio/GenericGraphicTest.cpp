@@ -271,6 +271,11 @@ TEST(GenericGraphicSave, WriterFailureKeepsTheOldFile) {
     EXPECT_THROW(empty.SaveImageFile(dir / "keep.jpg"), Exception);
     EXPECT_EQ(ReadAll(dir / "keep.jpg"), old);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"keep.jpg"});
+    // The writer borrows the picture's pixels: a failed write gives them back.
+    TGenericGraphic marked;
+    MakeMarked(marked);
+    EXPECT_THROW(marked.SaveImageFile(dir / "no-such-folder/x.png"), Exception);
+    ExpectMarked(marked);
 }
 
 }  // namespace
