@@ -23,7 +23,7 @@ namespace {
 // same float operations in the same order (no fused multiply-add: the build targets plain
 // x86-64 and ISO C++, which does not contract), so they give the same bytes. Positions
 // beyond this are far outside any picture and are clamped before the conversion.
-constexpr float kPositionLimit = 4194304.0f;  // 2^22 pixels
+constexpr float kStepLimit = 1073741824.0f;  // 2^22 pixels in 1/256 steps
 
 // Read access to a source raster: rows, size, and the row distance in pixels (-1 when the
 // rows are not evenly spaced).
@@ -40,19 +40,24 @@ inline uint32_t WordAt(const TSource& s, int32_t x, int32_t y) {
     return w;
 }
 
-// Position in 1/256 pixel steps, to the nearest step: a position that should be whole
-// but carries a rounding error of the float arithmetic still reads one pixel only.
-inline int32_t Steps(float pos) {
-    const float scaled = std::clamp(pos, -kPositionLimit, kPositionLimit) * 256.0f;
-    return int32_t(std::nearbyint(scaled));
+// A position (in 1/256 pixel steps) to the nearest whole step: a position that should be
+// whole but carries a rounding error of the float arithmetic still reads one pixel only.
+inline int32_t Steps(float pos) { return int32_t(std::nearbyint(std::clamp(pos, -kStepLimit, kStepLimit))); }
+
+// The four weights of a bilinear sample at fractions wx, wy (in 1/256): they add up to
+// 256 exactly, so a flat area stays flat and a whole-pixel position reads one pixel.
+struct TWeights {
+    uint32_t TL, TR, BL, BR;
+};
+inline TWeights WeightsAt(uint32_t wx, uint32_t wy) {
+    const uint32_t br = (wx * wy + 128) >> 8;
+    return {256 - wx - wy + br, wx - br, wy - br, br};
 }
 
-// One channel of the bilinear sample: the two columns first (kept to 8 bits, rounded),
-// then across them. The eight-pixel loop does the same in 16-bit lanes.
-inline uint32_t Bilinear(uint32_t tl, uint32_t tr, uint32_t bl, uint32_t br, uint32_t wx, uint32_t wy) {
-    const uint32_t left = (tl * (256 - wy) + bl * wy + 128) >> 8;
-    const uint32_t right = (tr * (256 - wy) + br * wy + 128) >> 8;
-    return (left * (256 - wx) + right * wx + 128) >> 8;
+// One channel of the bilinear sample, rounded; the eight-pixel loop does the same in
+// 16-bit lanes (every partial sum stays below 2^16).
+inline uint32_t Bilinear(uint32_t tl, uint32_t tr, uint32_t bl, uint32_t br, const TWeights& w) {
+    return (tl * w.TL + tr * w.TR + bl * w.BL + br * w.BR + 128) >> 8;
 }
 
 // The bilinear sample at (qx, qy) in 1/256 pixel steps, all four bytes, as a pixel word;
@@ -67,9 +72,10 @@ uint32_t SamplePlain(const TSource& s, int32_t qx, int32_t qy) {
     const int32_t x0 = std::clamp(ix, 0, s.Width - 1), x1 = std::clamp(ix + 1, 0, s.Width - 1);
     const int32_t y0 = std::clamp(iy, 0, s.Height - 1), y1 = std::clamp(iy + 1, 0, s.Height - 1);
     const uint32_t tl = WordAt(s, x0, y0), tr = WordAt(s, x1, y0), bl = WordAt(s, x0, y1), br = WordAt(s, x1, y1);
+    const TWeights w = WeightsAt(wx, wy);
     uint32_t out = 0;
     for (int shift = 0; shift < 32; shift += 8)
-        out |= Bilinear((tl >> shift) & 255, (tr >> shift) & 255, (bl >> shift) & 255, (br >> shift) & 255, wx, wy)
+        out |= Bilinear((tl >> shift) & 255, (tr >> shift) & 255, (bl >> shift) & 255, (br >> shift) & 255, w)
                << shift;
     return out;
 }
@@ -82,12 +88,13 @@ inline uint32_t BlendWords(uint32_t s, uint32_t e, uint32_t ip, uint32_t p) {
 }
 
 // One row's span with its sample positions: pixel x samples coordinate c at
-// Base[c] + (clamp(x, XLow, XHigh) - X0) x Slope[c]; coordinates are start x, start y,
+// Base[c] + (clamp(x, XLow, XHigh) - X0) x Slope[c] (in 1/256 pixel steps); coordinates are start x, start y,
 // end x, end y.
 struct TSpan {
     int32_t XFirst, Count;  // destination pixels, already clipped
     float X0, XLow, XHigh;
     float Base[4], Slope[4];
+    bool Deep[2];  // every sample of the start (end) picture lies at least a pixel inside
 };
 
 struct TContext {
@@ -115,83 +122,112 @@ void SpanPlain(const TContext& c, const TSpan& sp, uint8_t* out) {
     }
 }
 
+// A cache hint for an address that may lie outside the picture (never dereferenced, so
+// formed as an integer).
+inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
+    const void* p = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + offset);
+    if (forWrite)
+        __builtin_prefetch(p, 1);
+    else
+        __builtin_prefetch(p, 0);
+}
+
 #if defined(__x86_64__)
 #define QV_AVX2 __attribute__((target("avx2")))
 
 QV_AVX2 inline __m256i Steps8(__m256 pos) {
-    const __m256 limit = _mm256_set1_ps(kPositionLimit);
+    const __m256 limit = _mm256_set1_ps(kStepLimit);
     const __m256 clamped = _mm256_min_ps(_mm256_max_ps(pos, _mm256_sub_ps(_mm256_setzero_ps(), limit)), limit);
-    return _mm256_cvttps_epi32(
-        _mm256_round_ps(_mm256_mul_ps(clamped, _mm256_set1_ps(256.0f)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
-}
-
-inline __m128i Load2x64(const uint8_t* base, uint32_t lo, uint32_t hi) {
-    uint64_t a, b;
-    std::memcpy(&a, base + size_t(lo) * 4, 8);
-    std::memcpy(&b, base + size_t(hi) * 4, 8);
-    return _mm_set_epi64x(int64_t(b), int64_t(a));
+    return _mm256_cvttps_epi32(_mm256_round_ps(clamped, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
 QV_AVX2 inline __m256i Dup16(__m256i v) { return _mm256_or_si256(v, _mm256_slli_epi32(v, 16)); }
+
+inline uint64_t Pair(const uint8_t* base, uint32_t at) {
+    uint64_t v;
+    std::memcpy(&v, base + size_t(at) * 4, 8);
+    return v;
+}
+
+// One channel pair of the bilinear sample in 16-bit lanes (two channels per pixel lane,
+// each below 256): the same arithmetic as Bilinear in the plain loop.
+QV_AVX2 inline __m256i Bilinear8(__m256i tl, __m256i tr, __m256i bl, __m256i br, const __m256i w[4]) {
+    const __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(tl, w[0]), _mm256_mullo_epi16(tr, w[1])),
+        _mm256_add_epi16(_mm256_mullo_epi16(bl, w[2]), _mm256_mullo_epi16(br, w[3])));
+    return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), 8);
+}
 
 // Eight bilinear samples of one picture (at least 2 x 2, rows evenly spaced) as pixel
 // words, 0 where the nearest pixel is outside. Each lane reads two neighbouring pixels
 // of two neighbouring rows: the left tap is clamped to the last-but-one column (row) and
 // the weight moved to the right one, which gives the same values as repeating the last
 // column (row) in the plain loop.
+// Deep is a promise that every lane's four taps are inside: then nothing is clamped or
+// masked (the result is the same).
+template <bool Deep>
 QV_AVX2 __m256i Sample8(const TSource& s, __m256i qx, __m256i qy) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i inside = _mm256_andnot_si256(
-        _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-128), qx),
-                                        _mm256_cmpgt_epi32(_mm256_set1_epi32(-128), qy)),
-                        _mm256_or_si256(_mm256_cmpgt_epi32(qx, _mm256_set1_epi32(s.Width * 256 + 127)),
-                                        _mm256_cmpgt_epi32(qy, _mm256_set1_epi32(s.Height * 256 + 127)))),
-        _mm256_set1_epi32(-1));
-    const __m256i xa = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(qx, 8), zero),
-                                        _mm256_set1_epi32(s.Width - 2));
-    const __m256i ya = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(qy, 8), zero),
-                                        _mm256_set1_epi32(s.Height - 2));
     const __m256i w256 = _mm256_set1_epi32(256);
-    const __m256i wx = _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(qx, _mm256_slli_epi32(xa, 8)), zero), w256);
-    const __m256i wy = _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(qy, _mm256_slli_epi32(ya, 8)), zero), w256);
+    __m256i inside, xa, ya, wx, wy;
+    if constexpr (Deep) {
+        xa = _mm256_srai_epi32(qx, 8);
+        ya = _mm256_srai_epi32(qy, 8);
+        wx = _mm256_and_si256(qx, _mm256_set1_epi32(255));
+        wy = _mm256_and_si256(qy, _mm256_set1_epi32(255));
+    } else {
+        inside = _mm256_andnot_si256(
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-128), qx),
+                                            _mm256_cmpgt_epi32(_mm256_set1_epi32(-128), qy)),
+                            _mm256_or_si256(_mm256_cmpgt_epi32(qx, _mm256_set1_epi32(s.Width * 256 + 127)),
+                                            _mm256_cmpgt_epi32(qy, _mm256_set1_epi32(s.Height * 256 + 127)))),
+            _mm256_set1_epi32(-1));
+        xa = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(qx, 8), zero), _mm256_set1_epi32(s.Width - 2));
+        ya = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(qy, 8), zero), _mm256_set1_epi32(s.Height - 2));
+        wx = _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(qx, _mm256_slli_epi32(xa, 8)), zero), w256);
+        wy = _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(qy, _mm256_slli_epi32(ya, 8)), zero), w256);
+    }
     // Lanes outside read the first two pixels (always there) and are cleared at the end.
-    const __m256i index =
-        _mm256_and_si256(_mm256_add_epi32(_mm256_mullo_epi32(ya, _mm256_set1_epi32(s.PitchWords)), xa), inside);
+    __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(ya, _mm256_set1_epi32(s.PitchWords)), xa);
+    if constexpr (!Deep) index = _mm256_and_si256(index, inside);
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     const uint8_t* top = s.Rows[0];
-    const uint8_t* bottom = top + size_t(s.PitchWords) * 4;
-
-    // Weights as two equal 16-bit halves of each 32-bit lane, so that a lane permute
-    // spreads one pixel's weight over its 16-bit channels.
-    const __m256i wyDup = Dup16(wy), iwyDup = Dup16(_mm256_sub_epi32(w256, wy));
-    const __m256i wxDup = Dup16(wx), iwxDup = Dup16(_mm256_sub_epi32(w256, wx));
-    const __m256i round = _mm256_set1_epi16(128);
-
-    __m256i pairs[4];
-    for (int k = 0; k < 4; ++k) {
-        const uint32_t a = at[2 * k], b = at[2 * k + 1];
-        // Low half: lane 2k, high half: lane 2k + 1; in each, the left pixel's four
-        // channels, then the right pixel's.
-        const __m256i t = _mm256_cvtepu8_epi16(Load2x64(top, a, b));
-        const __m256i u = _mm256_cvtepu8_epi16(Load2x64(bottom, a, b));
-        const __m256i spread = _mm256_setr_epi32(2 * k, 2 * k, 2 * k, 2 * k, 2 * k + 1, 2 * k + 1, 2 * k + 1, 2 * k + 1);
-        const __m256i col = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(t, _mm256_permutevar8x32_epi32(iwyDup, spread)),
-                                              _mm256_mullo_epi16(u, _mm256_permutevar8x32_epi32(wyDup, spread))),
-                             round),
-            8);
-        const __m256i wxv = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(iwxDup, spread),
-                                               _mm256_permutevar8x32_epi32(wxDup, spread), 0b11001100);
-        const __m256i h = _mm256_mullo_epi16(col, wxv);
-        pairs[k] = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(h, _mm256_srli_si256(h, 8)), round), 8);
-    }
-    // Low 64 bits of each half hold a result: gather them as 0, 2, 4, 6 | 1, 3, 5, 7 and
-    // put them in order.
-    const __m256i packed = _mm256_packus_epi16(_mm256_unpacklo_epi64(pairs[0], pairs[1]),
-                                               _mm256_unpacklo_epi64(pairs[2], pairs[3]));
-    const __m256i ordered = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-    return _mm256_and_si256(ordered, inside);
+    const size_t pitch = size_t(s.PitchWords) * 4;
+    const uint8_t* bottom = top + pitch;
+    // The next blocks sample further along the same rows, and the next row of the triangle
+    // about one picture row lower: ask for those lines early (as the exact warp does).
+    Prefetch(top, size_t(at[0]) * 4 + 256);
+    Prefetch(top, size_t(at[7]) * 4 + 256);
+    Prefetch(bottom, size_t(at[0]) * 4 + pitch);
+    Prefetch(bottom, size_t(at[7]) * 4 + pitch);
+    // Pairs in the order 0, 1, 4, 5 and 2, 3, 6, 7, so that the even and the odd words of
+    // both registers give the left and the right taps of lanes 0 .. 7 in order.
+    auto taps = [&](const uint8_t* row, __m256i& left, __m256i& right) QV_AVX2 {
+        const __m256 a = _mm256_castsi256_ps(_mm256_setr_epi64x(int64_t(Pair(row, at[0])), int64_t(Pair(row, at[1])),
+                                                                int64_t(Pair(row, at[4])), int64_t(Pair(row, at[5]))));
+        const __m256 b = _mm256_castsi256_ps(_mm256_setr_epi64x(int64_t(Pair(row, at[2])), int64_t(Pair(row, at[3])),
+                                                                int64_t(Pair(row, at[6])), int64_t(Pair(row, at[7]))));
+        left = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        right = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    };
+    __m256i tl, tr, bl, br;
+    taps(top, tl, tr);
+    taps(bottom, bl, br);
+    // Weights in both 16-bit halves of each lane.
+    const __m256i wbr = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(wx, wy), _mm256_set1_epi32(128)), 8);
+    const __m256i w[4] = {Dup16(_mm256_add_epi32(_mm256_sub_epi32(_mm256_sub_epi32(w256, wx), wy), wbr)),
+                          Dup16(_mm256_sub_epi32(wx, wbr)), Dup16(_mm256_sub_epi32(wy, wbr)), Dup16(wbr)};
+    const __m256i low = _mm256_set1_epi32(0x00FF00FF);
+    auto even = [low](__m256i v) QV_AVX2 { return _mm256_and_si256(v, low); };
+    auto odd = [low](__m256i v) QV_AVX2 { return _mm256_and_si256(_mm256_srli_epi32(v, 8), low); };
+    const __m256i rb = Bilinear8(even(tl), even(tr), even(bl), even(br), w);
+    const __m256i gx = Bilinear8(odd(tl), odd(tr), odd(bl), odd(br), w);
+    const __m256i pixels = _mm256_or_si256(rb, _mm256_slli_epi32(gx, 8));
+    if constexpr (Deep)
+        return pixels;
+    else
+        return _mm256_and_si256(pixels, inside);
 }
 
 QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
@@ -206,12 +242,16 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
                   maskG = _mm256_set1_epi32(0x0000FF00);
     const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i x = _mm256_add_epi32(_mm256_set1_epi32(sp.XFirst), laneIndex);
+    const __m256i lastX = _mm256_set1_epi32(sp.XFirst + sp.Count - 1);
     for (int32_t left = sp.Count; left > 0; left -= 8) {
-        const __m256 d = _mm256_sub_ps(_mm256_min_ps(_mm256_max_ps(_mm256_cvtepi32_ps(x), xLow), xHigh), x0);
+        // Lanes past the span's end are never stored; they sample at its last pixel, so
+        // that they read only what the span reads.
+        const __m256 xf = _mm256_cvtepi32_ps(_mm256_min_epi32(x, lastX));
+        const __m256 d = _mm256_sub_ps(_mm256_min_ps(_mm256_max_ps(xf, xLow), xHigh), x0);
         __m256i q[4];
         for (int k = 0; k < 4; ++k) q[k] = Steps8(_mm256_add_ps(base[k], _mm256_mul_ps(d, slope[k])));
-        const __m256i s = Sample8(c.Start, q[0], q[1]);
-        const __m256i e = Sample8(c.End, q[2], q[3]);
+        const __m256i s = sp.Deep[0] ? Sample8<true>(c.Start, q[0], q[1]) : Sample8<false>(c.Start, q[0], q[1]);
+        const __m256i e = sp.Deep[1] ? Sample8<true>(c.End, q[2], q[3]) : Sample8<false>(c.End, q[2], q[3]);
         const __m256i rb = _mm256_srli_epi16(
             _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, maskRB), ip),
                              _mm256_mullo_epi16(_mm256_and_si256(e, maskRB), p)),
@@ -221,6 +261,7 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
                              _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(e, 8), maskLow), p)),
             maskG);
         const __m256i pixels = _mm256_or_si256(rb, g);
+        Prefetch(out, 512, true);
         if (left >= 8) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pixels);
         } else {
@@ -274,8 +315,8 @@ void MakeSpan(const TRealPoint& L, const TRealPoint& R, TSpan& sp) {
         double steepest = 0;
         for (int c = 0; c < 4; ++c) {
             const double slope = (R.S[c] - L.S[c]) / w;
-            sp.Base[c] = ToFloat(L.S[c]);
-            sp.Slope[c] = ToFloat(slope);
+            sp.Base[c] = ToFloat(L.S[c] * 256);
+            sp.Slope[c] = ToFloat(slope * 256);
             steepest = std::max(steepest, std::abs(slope));
         }
         if (steepest > 1.0) reach = 1.0 / steepest;
@@ -283,13 +324,26 @@ void MakeSpan(const TRealPoint& L, const TRealPoint& R, TSpan& sp) {
         // The row only touches the triangle: one point for every pixel.
         x0 = (L.X + R.X) / 2;
         for (int c = 0; c < 4; ++c) {
-            sp.Base[c] = ToFloat((L.S[c] + R.S[c]) / 2);
+            sp.Base[c] = ToFloat((L.S[c] + R.S[c]) * 128);
             sp.Slope[c] = 0;
         }
     }
     sp.X0 = ToFloat(x0);
     sp.XLow = ToFloat(std::min(L.X, R.X) - reach);
     sp.XHigh = ToFloat(std::max(L.X, R.X) + reach);
+}
+
+// Positions are linear along the span, so its two ends bound them; a pixel of margin
+// covers the float rounding.
+void MarkDeep(TSpan& sp, const TContext& c) {
+    float a[4], b[4];
+    PositionsAt(sp, float(sp.XFirst), a);
+    PositionsAt(sp, float(sp.XFirst + sp.Count - 1), b);
+    auto deep = [](float u, float v, int32_t size) {
+        return std::min(u, v) >= 256.0f && std::max(u, v) <= (float(size) - 3.0f) * 256.0f;
+    };
+    sp.Deep[0] = deep(a[0], b[0], c.Start.Width) && deep(a[1], b[1], c.Start.Height);
+    sp.Deep[1] = deep(a[2], b[2], c.End.Width) && deep(a[3], b[3], c.End.Height);
 }
 
 struct TSmoothTriangle {
@@ -337,6 +391,7 @@ struct TSmoothTriangle {
         sp.XFirst = int32_t(first);
         sp.Count = int32_t(last - first + 1);
         MakeSpan(LongIsLeft ? longReal : shortReal, LongIsLeft ? shortReal : longReal, sp);
+        MarkDeep(sp, c);
         uint8_t* out = c.DestRows[y] + size_t(first) * 4;
 #if defined(__x86_64__)
         if (c.Wide) {
