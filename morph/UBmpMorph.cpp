@@ -13,6 +13,7 @@
 #endif
 
 #include "morph/Bmp_.h"
+#include "morph/ParallelBands.h"
 
 namespace qv {
 
@@ -134,6 +135,7 @@ struct TRemainderLine {
     uint32_t Carry;   // sign(D)
     uint32_t W;
 
+    TRemainderLine() = default;
     TRemainderLine(int32_t Base, int32_t D, int64_t z0, uint32_t w) : W(w) {
         const uint32_t a = uint32_t(std::abs(int64_t(D)));
         const uint64_t prod = uint64_t(a) * uint64_t(z0);
@@ -167,13 +169,18 @@ struct TDivisionLine {
     void Step() { ++Z; }
 };
 
-// Read access to a source raster as pixel words; 0 outside.
+// Read access to a source raster as pixel words. The grid's right and bottom edges lie one
+// beyond the last pixel, so a sample exactly on x = Width or y = Height reads the last
+// column or row; samples further outside read 0 (black).
 struct TSource {
     uint8_t* const* Rows;
     uint32_t Width, Height;
     int32_t PitchWords;  // -1: rows not evenly spaced
 
     inline uint32_t Word(int32_t x, int32_t y) const {
+        // An empty raster has Width = Height = 0: the edge step then gives -1, still outside.
+        x -= int32_t(uint32_t(x) == Width);
+        y -= int32_t(uint32_t(y) == Height);
         if (uint32_t(x) >= Width || uint32_t(y) >= Height) return 0;
         uint32_t w;
         std::memcpy(&w, Rows[uint32_t(y)] + size_t(uint32_t(x)) * 4, 4);
@@ -247,6 +254,9 @@ QV_AVX2 inline void Step8(TLanes8& l) {
 // hardware gathers are far slower on current processors.
 QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
     if (src.Height == 0) return _mm256_setzero_si256();
+    // On the edge line one beyond the last pixel: step back onto it (compare gives -1).
+    x = _mm256_add_epi32(x, _mm256_cmpeq_epi32(x, _mm256_set1_epi32(int32_t(src.Width))));
+    y = _mm256_add_epi32(y, _mm256_cmpeq_epi32(y, _mm256_set1_epi32(int32_t(src.Height))));
     const __m256i flip = _mm256_set1_epi32(INT32_MIN);
     const __m256i w = _mm256_set1_epi32(int32_t(src.Width ^ 0x80000000u));
     const __m256i h = _mm256_set1_epi32(int32_t(src.Height ^ 0x80000000u));
@@ -391,6 +401,45 @@ void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdge
         RunSpan<TDivisionLine>(c, out, count, L, R, z0, W);
 }
 
+// One edge of a triangle walked down its rows: at row offset t the five values are
+// A + (B - A) x t div H, as EdgeAt gives them. While no product wraps they are stepped with
+// remainders (no division per row); otherwise each row takes the formula.
+class TEdgeWalk {
+public:
+    // Rows t0 .. t0 + rows - 1 of the edge from a to b, of height H.
+    TEdgeWalk(const TVertex& a, const TVertex& b, int32_t t0, int32_t H, int32_t rows)
+        : FA(a), FB(b), FT(t0), FH(H) {
+        const int64_t tLast = int64_t(t0) + rows - 1;
+        const int32_t d[5] = {WrapSub(b.X, a.X), WrapSub(b.Sx, a.Sx), WrapSub(b.Sy, a.Sy), WrapSub(b.Ex, a.Ex),
+                              WrapSub(b.Ey, a.Ey)};
+        int64_t maxD = 0;
+        for (int32_t v : d) maxD = std::max(maxD, std::abs(int64_t(v)));
+        FStepped = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX;
+        if (FStepped) {
+            const int32_t base[5] = {a.X, a.Sx, a.Sy, a.Ex, a.Ey};
+            for (int k = 0; k < 5; ++k) FLines[k] = TRemainderLine(base[k], d[k], t0, uint32_t(H));
+        }
+    }
+
+    TEdgePoint Get() const {
+        if (!FStepped) return EdgeAt(FA, FB, FT, FH);
+        return {FLines[0].Get(), FLines[1].Get(), FLines[2].Get(), FLines[3].Get(), FLines[4].Get()};
+    }
+    void Step() {
+        if (!FStepped) {
+            FT = WrapAdd(FT, 1);
+            return;
+        }
+        for (TRemainderLine& l : FLines) l.Step();
+    }
+
+private:
+    TVertex FA, FB;
+    int32_t FT, FH;
+    bool FStepped;
+    TRemainderLine FLines[5];
+};
+
 // A destination triangle with its vertices sorted by row and its edge heights, ready to
 // give the two ends of any of its rows.
 struct TPreparedTriangle {
@@ -420,18 +469,31 @@ struct TPreparedTriangle {
         YLast = std::min<int32_t>(V3.Y, destHeight - 1);
     }
 
-    void Ends(int32_t y, TEdgePoint& left, TEdgePoint& right) const {
-        const int32_t t = WrapSub(y, V1.Y);
-        const TEdgePoint longEdge = EdgeAt(V1, V3, t, H13);
-        const TEdgePoint shortEdge = y < V2.Y ? EdgeAt(V1, V2, t, H12) : EdgeAt(V2, V3, WrapSub(y, V2.Y), H23);
-        left = LongIsLeft ? longEdge : shortEdge;
-        right = LongIsLeft ? shortEdge : longEdge;
-    }
-
-    void DrawRow(const TSpanContext& c, int32_t y) const {
-        TEdgePoint L, R;
-        Ends(y, L, R);
-        DrawSpan(c, y, L, R);
+    // Draws rows yFrom .. yTo, which lie in YFirst .. YLast.
+    void DrawRows(const TSpanContext& c, int32_t yFrom, int32_t yTo) const {
+        if (yFrom > yTo) return;
+        TEdgeWalk longEdge(V1, V3, WrapSub(yFrom, V1.Y), H13, yTo - yFrom + 1);
+        int32_t y = yFrom;
+        auto run = [&](TEdgeWalk& shortEdge, int32_t last) {
+            for (; y <= last; ++y) {
+                const TEdgePoint l = longEdge.Get(), s = shortEdge.Get();
+                if (LongIsLeft)
+                    DrawSpan(c, y, l, s);
+                else
+                    DrawSpan(c, y, s, l);
+                longEdge.Step();
+                shortEdge.Step();
+            }
+        };
+        if (y < V2.Y) {
+            const int32_t last = std::min(yTo, V2.Y - 1);
+            TEdgeWalk upper(V1, V2, WrapSub(y, V1.Y), H12, last - y + 1);
+            run(upper, last);
+        }
+        if (y <= yTo) {
+            TEdgeWalk lower(V2, V3, WrapSub(y, V2.Y), H23, yTo - y + 1);
+            run(lower, yTo);
+        }
     }
 };
 
@@ -460,20 +522,32 @@ void TBmpMorph::MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, in
     const TPreparedTriangle t(
         {X1, Y1, X2, Y2, X3, Y3, S1x, S1y, S2x, S2y, S3x, S3y, E1x, E1y, E2x, E2y, E3x, E3y}, FHeight);
     const TSpanContext c = SpanContext(*this, Start, End, p);
-    for (int32_t y = t.YFirst; y <= t.YLast; ++y) t.DrawRow(c, y);
+    t.DrawRows(c, t.YFirst, t.YLast);
 }
 
 void TBmpMorph::MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
                                const TBmpMorph& End, int32_t p) {
     if (FRows.empty()) return;
     const TSpanContext c = SpanContext(*this, Start, End, p);
-    // One triangle after the other, each top to bottom: drawing the whole batch in picture
-    // row order was measured slower (the processor's prefetching follows a triangle's rows
-    // better than a row across many triangles).
+    std::vector<TPreparedTriangle> prepared;
+    prepared.reserve(Count);
     for (size_t k = 0; k < Count; ++k) {
         const TPreparedTriangle t(Triangles[k], FHeight);
-        for (int32_t y = t.YFirst; y <= t.YLast; ++y) t.DrawRow(c, y);
+        if (t.YFirst <= t.YLast) prepared.push_back(t);
     }
+    // Each band draws the triangles in their order, each top to bottom, on its own rows
+    // only: every row sees the same writes in the same order as a single-thread render.
+    // Drawing a band in picture row order across triangles was measured slower (the
+    // processor's prefetching follows a triangle's rows better).
+    auto band = [&](int32_t first, int32_t last) {
+        for (const TPreparedTriangle& t : prepared)
+            t.DrawRows(c, std::max(t.YFirst, first), std::min(t.YLast, last - 1));
+    };
+    // A destination that is also a source may sample rows another band writes: one band.
+    if (Start.Graphic() == FGraphic || End.Graphic() == FGraphic)
+        band(0, FHeight);
+    else
+        ParallelBands(FHeight, band);
 }
 
 }  // namespace qv

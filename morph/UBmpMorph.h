@@ -63,6 +63,8 @@ public:
     // Fills the destination triangle (X1, Y1) (X2, Y2) (X3, Y3) of this raster row by row;
     // every pixel blends a sample of Start taken in triangle S and a sample of End taken in
     // triangle E at position p. Vertex k of the destination matches vertex k of S and E.
+    // A sample on x = width or y = height reads the last column or row (the grid's outer
+    // edges lie there); samples further outside read black.
     void MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3,
                        const TBmpMorph& Start, const TBmpMorph& End,
                        int32_t S1x, int32_t S1y, int32_t S2x, int32_t S2y, int32_t S3x, int32_t S3y,
@@ -70,6 +72,8 @@ public:
                        int32_t p);
 
     // MorphTriangle on each triangle in order (later triangles win where they overlap).
+    // Bands of rows are drawn on RenderThreads() threads with the same pixels as one
+    // thread gives (a destination that is also a source is drawn on one thread).
     void MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
                         const TBmpMorph& End, int32_t p);
 

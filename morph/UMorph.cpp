@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "morph/UBmpMorph.h"
 
@@ -162,13 +163,10 @@ void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position) {
     // MorphMesh is computed for columns and rows 0 .. 99 only.
     const int32_t cols = std::min(UsedCols(), int32_t(100));
     const int32_t rows = std::min(UsedRows(), int32_t(100));
-    // Triangles go to the accessor in batches, in drawing order.
-    std::array<TMorphTriangleCoords, 256> batch;
+    // All triangles go to the accessor at once, in drawing order, so that its row bands
+    // run in parallel over the whole mesh.
+    std::vector<TMorphTriangleCoords> batch(size_t(std::max(cols - 1, 0)) * size_t(std::max(rows - 1, 0)) * 2);
     size_t n = 0;
-    auto flush = [&] {
-        dest.MorphTriangles(batch.data(), n, start, end, Position);
-        n = 0;
-    };
     for (int32_t jj = 0; jj + 1 < rows; ++jj)
         for (int32_t ii = 0; ii + 1 < cols; ++ii) {
             const size_t i = size_t(ii), j = size_t(jj);
@@ -180,9 +178,8 @@ void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position) {
                           M[i][j + 1].Y, S[i + 1][j].X, S[i + 1][j].Y, S[i + 1][j + 1].X, S[i + 1][j + 1].Y,
                           S[i][j + 1].X, S[i][j + 1].Y, E[i + 1][j].X, E[i + 1][j].Y, E[i + 1][j + 1].X,
                           E[i + 1][j + 1].Y, E[i][j + 1].X, E[i][j + 1].Y};
-            if (n + 2 > batch.size()) flush();
         }
-    if (n > 0) flush();
+    dest.MorphTriangles(batch.data(), n, start, end, Position);
 }
 
 void TMorphGrid::DrawGrid(bool IsStart, TBitmap& Dest) {

@@ -34,6 +34,13 @@ public:
         const uint8_t* b = Rows[size_t(y)] + size_t(x) * 4;
         return uint32_t(b[0]) * 65536 + uint32_t(b[1]) * 256 + uint32_t(b[2]) + uint32_t(b[3]) * 16777216;
     }
+    // A warp sample: on x = width or y = height (the grid's outer edges) it reads the last
+    // column or row; further outside it reads black.
+    uint32_t Sample(int32_t x, int32_t y) const {
+        if (W > 0 && x == W) x = W - 1;
+        if (H > 0 && y == H) y = H - 1;
+        return GetPixel(x, y);
+    }
     void PutPixel(int32_t x, int32_t y, uint32_t c) {
         if (y < 0 || y >= H || x < 0 || x >= W) return;
         uint8_t* b = Rows[size_t(y)] + size_t(x) * 4;
@@ -98,7 +105,7 @@ inline void MorphTriangle(Accessor& dst, int32_t X1, int32_t Y1, int32_t X2, int
             const int32_t sy = Add(SLy, Div(Mul(Sub(SRy, SLy), zz), W));
             const int32_t ex = Add(ELx, Div(Mul(Sub(ERx, ELx), zz), W));
             const int32_t ey = Add(ELy, Div(Mul(Sub(ERy, ELy), zz), W));
-            const uint32_t c = Blend(src.GetPixel(sx, sy), end.GetPixel(ex, ey), p);
+            const uint32_t c = Blend(src.Sample(sx, sy), end.Sample(ex, ey), p);
             const int64_t x = int64_t(xl) + z;
             if (x >= INT32_MIN && x <= INT32_MAX) dst.PutPixel(int32_t(x), y, c);
             if (!(int64_t(xl) + z + 1 < xr)) break;

@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <initializer_list>
 #include <map>
+#include <stdexcept>
 #include <memory>
 #include <random>
 #include <set>
+#include <string>
 
+#include "framework/System.h"
 #include "morph/MorphReference.h"
+#include "morph/ParallelBands.h"
 #include "morph/MorphTestSupport.h"
 #include "morph/UBmpMorph.h"
 #include "morph/UMorph.h"
@@ -26,6 +33,28 @@ void FillWith(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
     b.SetHeight(h);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
+}
+
+// Runs a check on every drawing path: eight-pixel spans (where the processor has them) and
+// the plain loop, each on one thread and on several, restoring the settings afterwards.
+// Single triangles are always drawn on the calling thread: they pass {1}.
+template <class F>
+void WithEveryPath(F check, std::initializer_list<int32_t> threadCounts = {1, 3}) {
+    struct Restore {
+        bool Was = WideSpans();
+        ~Restore() {
+            SetWideSpans(Was);
+            SetRenderThreads(0);
+        }
+    } restore;
+    for (bool wide : {true, false})
+        for (int32_t threads : threadCounts) {
+            SCOPED_TRACE(std::string(wide ? "wide spans, " : "plain spans, ") + std::to_string(threads) +
+                         " threads");
+            SetWideSpans(wide);
+            SetRenderThreads(threads);
+            check();
+        }
 }
 
 TEST(BmpMorphTest, PackedColourHasRedLowestAndTheFourthByteOnTop) {
@@ -161,6 +190,66 @@ TEST(RenderMorphTest, SamplesOutsideThePictureReadBlack) {
     for (uint32_t w : Snapshot(dest)) ASSERT_EQ(w, B & 0x00FFFFFFu);
 }
 
+// The grid's right and bottom edges lie on x = width and y = height, one beyond the last
+// pixel: a sample exactly there reads the last column or row, one further out reads black.
+TEST(RenderMorphTest, SamplesOnTheOuterEdgeReadTheLastColumnOrRow) {
+    struct Case {
+        int32_t Sx, Sy;
+        int32_t ReadX, ReadY;  // -1: black
+    };
+    const Case cases[] = {
+        {10, 3, 9, 3}, {3, 7, 3, 6}, {10, 7, 9, 6},   // on the right, bottom edge, corner
+        {11, 3, -1, -1}, {3, 8, -1, -1}, {-1, 3, -1, -1}, {3, -1, -1, -1}, {10, 8, -1, -1},
+    };
+    std::mt19937 rng(5);
+    TBitmap pic;
+    FillRandom(pic, 10, 7, rng);
+    WithEveryPath([&] {
+        for (const Case& k : cases)
+            for (int32_t p : {0, 256}) {
+                TBitmap dst;
+                FillWith(dst, 20, 3, kSentinel);
+                TBmpMorph s(pic), d(dst);
+                // A flat destination triangle: row 1, columns 0 .. 15, every sample at (Sx, Sy).
+                d.MorphTriangle(0, 1, 16, 1, 0, 1, s, s, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx, k.Sy, k.Sx,
+                                k.Sy, k.Sx, k.Sy, p);
+                const uint32_t want = k.ReadX < 0 ? 0 : Word(pic, k.ReadX, k.ReadY) & 0x00FFFFFFu;
+                for (int32_t x = 0; x < 16; ++x)
+                    ASSERT_EQ(Word(dst, x, 1), want) << "sample " << k.Sx << "," << k.Sy << " p " << p << " x " << x;
+            }
+    }, {1});
+}
+
+// The demo project rendered half way: pixels on the right edge used to sample the line
+// one beyond the picture and came out dark.
+TEST(RenderMorphTest, DemoHasNoDarkPixelsOnItsRightEdge) {
+    const std::string folder = std::string(QV_TEST_DATA_DIR) + "/../../examples";
+    const std::string before = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(folder));
+    TMorphGrid g;
+    try {
+        g.LoadGridFile(folder + "/faces.grid");
+    } catch (...) {
+        SetCurrentDir(before);
+        throw;
+    }
+    SetCurrentDir(before);
+    ASSERT_EQ(g.PictureWidth, 320);
+    TBitmap dest, ref;
+    FillWith(dest, 320, 320, 0);
+    FillWith(ref, 320, 320, 0);
+    g.RenderMorph(dest, 128);
+    reference::RenderMorph(g, ref, 128);
+    EXPECT_EQ(Snapshot(dest), Snapshot(ref));
+    // Each pixel of the last column is close to its left neighbour (a sample that read
+    // black would be about half as bright).
+    for (int32_t y = 0; y < 320; ++y) {
+        const uint32_t a = Word(dest, 319, y), b = Word(dest, 318, y);
+        for (int shift = 0; shift <= 16; shift += 8)
+            ASSERT_LE(std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)), 40) << "row " << y;
+    }
+}
+
 TEST(RenderMorphTest, DestinationOfAnotherFormatIsMade32BitFirst) {
     auto g = PatternGrid(21, 17, 3, 3, 4);
     g->StartMesh[1][1] = {13, 6};
@@ -192,28 +281,13 @@ TEST(RenderMorphTest, HugeTriangleIsClippedToTheDestination) {
 
 // ---- Differential: the engine against the plain transcription ------------------------
 
-// Runs a check once with eight-pixel spans (where the processor has them) and once with
-// the plain loop, restoring the setting afterwards.
-template <class F>
-void WithBothSpanLoops(F check) {
-    struct Restore {
-        bool Was = WideSpans();
-        ~Restore() { SetWideSpans(Was); }
-    } restore;
-    for (bool wide : {true, false}) {
-        SCOPED_TRACE(wide ? "wide spans" : "plain spans");
-        SetWideSpans(wide);
-        check();
-    }
-}
-
 struct RandomCoords {
     std::mt19937& rng;
     int32_t Range(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
 };
 
 TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
-    WithBothSpanLoops([] {
+    WithEveryPath([] {
     std::mt19937 rng(20240607);
     RandomCoords r{rng};
     for (int iter = 0; iter < 3000; ++iter) {
@@ -271,7 +345,7 @@ TEST(RenderMorphDifferentialTest, TrianglesMatchTheTranscriptionPixelForPixel) {
             << "iteration " << iter << " kind " << kind << " p " << p << " dest " << d[0] << "," << d[1]
             << " " << d[2] << "," << d[3] << " " << d[4] << "," << d[5];
     }
-    });
+    }, {1});
 }
 
 // Coordinates beyond two million pixels take the remainder stepping; a very wide picture
@@ -282,7 +356,7 @@ TEST(RenderMorphDifferentialTest, SamplesFarRightInAWidePictureMatch) {
     TBitmap wide, end;
     FillRandom(wide, 2500000, 2, rng);
     FillRandom(end, 30, 30, rng);
-    WithBothSpanLoops([&] {
+    WithEveryPath([&] {
         for (int iter = 0; iter < 300; ++iter) {
             TBitmap a, b;
             FillRandom(a, 48, 8, rng);
@@ -305,13 +379,13 @@ TEST(RenderMorphDifferentialTest, SamplesFarRightInAWidePictureMatch) {
                                      s[4], s[5], e[0], e[1], e[2], e[3], e[4], e[5], p);
             ASSERT_EQ(Snapshot(a), Snapshot(b)) << "iteration " << iter;
         }
-    });
+    }, {1});
 }
 
 // A pixel may sample one written a moment before when the destination is also a source:
 // the result must still be the one-pixel-at-a-time result.
 TEST(RenderMorphDifferentialTest, RenderingOntoItsOwnPictureMatches) {
-    WithBothSpanLoops([] {
+    WithEveryPath([] {
         for (uint32_t seed = 0; seed < 40; ++seed) {
             std::unique_ptr<TMorphGrid> grids[2];
             for (auto& g : grids) {
@@ -334,7 +408,7 @@ TEST(RenderMorphDifferentialTest, RenderingOntoItsOwnPictureMatches) {
 }
 
 TEST(RenderMorphDifferentialTest, WholeMeshesMatchTheTranscription) {
-    WithBothSpanLoops([] {
+    WithEveryPath([] {
     std::mt19937 rng(77);
     RandomCoords r{rng};
     for (int iter = 0; iter < 400; ++iter) {
@@ -366,6 +440,74 @@ TEST(RenderMorphDifferentialTest, WholeMeshesMatchTheTranscription) {
         ASSERT_EQ(Snapshot(a), Snapshot(b)) << "iteration " << iter << " style " << style << " p " << p;
     }
     });
+}
+
+// Pictures tall enough for many bands, sizes that are multiples of nothing, meshes folded,
+// crossed and dragged outside: each thread count gives the transcription's pixels.
+TEST(RenderMorphDifferentialTest, BandsOnManyThreadsMatchTheTranscription) {
+    std::mt19937 rng(4242);
+    RandomCoords r{rng};
+    struct Restore {
+        ~Restore() { SetRenderThreads(0); }
+    } restore;
+    for (int iter = 0; iter < 12; ++iter) {
+        const int32_t w = r.Range(97, 331), h = r.Range(101, 347);
+        auto g = PatternGrid(w, h, r.Range(2, 23), r.Range(2, 23), uint32_t(iter));
+        for (int32_t i = 0; i < g->Cols; ++i)
+            for (int32_t j = 0; j < g->Rows; ++j)
+                for (TMesh* m : {&g->StartMesh, &g->EndMesh}) {
+                    TPoint& pt = (*m)[size_t(i)][size_t(j)];
+                    if (iter % 3 == 0) {
+                        pt.X += r.Range(-30, 30);
+                        pt.Y += r.Range(-30, 30);
+                    } else if (iter % 3 == 1) {
+                        pt = {r.Range(-40, w + 40), r.Range(-40, h + 40)};
+                    } else if (m == &g->StartMesh && r.Range(0, 4) == 0) {
+                        pt = {r.Range(-3000000, 3000000), r.Range(-3000000, 3000000)};
+                    }
+                }
+        const int32_t p = iter % 3 == 2 ? 256 : r.Range(0, 256);
+        TBitmap expected;
+        FillRandom(expected, w, h, rng);
+        TBitmap start;
+        start.Assign(expected);
+        reference::RenderMorph(*g, expected, p);
+        WithEveryPath([&] {
+            for (int32_t threads : {2, 5, 16}) {
+                SetRenderThreads(threads);
+                TBitmap a;
+                a.Assign(start);
+                g->RenderMorph(a, p);
+                ASSERT_EQ(Snapshot(a), Snapshot(expected)) << "iteration " << iter << " threads " << threads;
+            }
+        });
+    }
+}
+
+TEST(ParallelBandsTest, EveryRowOnceAndErrorsReachTheCaller) {
+    struct Restore {
+        ~Restore() { SetRenderThreads(0); }
+    } restore;
+    for (int32_t threads : {1, 2, 3, 8})
+        for (int32_t height : {0, 1, 15, 16, 17, 100, 1081}) {
+            SetRenderThreads(threads);
+            std::vector<std::atomic<int>> seen(static_cast<size_t>(height));
+            ParallelBands(height, [&](int32_t first, int32_t last) {
+                ASSERT_LT(first, last);
+                for (int32_t y = first; y < last; ++y) seen[size_t(y)].fetch_add(1);
+                // A call from inside a band runs on its caller and still covers its rows.
+                int inner = 0;
+                ParallelBands(3, [&](int32_t a, int32_t b) { inner += b - a; });
+                EXPECT_EQ(inner, 3);
+            });
+            for (int32_t y = 0; y < height; ++y)
+                ASSERT_EQ(seen[size_t(y)].load(), 1) << threads << " threads, height " << height << ", row " << y;
+            if (height == 0) continue;
+            auto failFirst = [](int32_t first, int32_t) {
+                if (first == 0) throw std::runtime_error("band failed");
+            };
+            EXPECT_THROW(ParallelBands(height, failFirst), std::runtime_error);
+        }
 }
 
 }  // namespace
