@@ -11,6 +11,7 @@
 #include <immintrin.h>
 #endif
 
+#include "morph/ParallelBands.h"
 #include "morph/UMorph.h"
 
 namespace qv {
@@ -469,9 +470,17 @@ void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, in
     TBmpMorph dest(Dest);
     Grid.ComputeMorphMesh(ShapePosition);
     const std::vector<TMorphTriangleCoords> triangles = MeshTriangles(Grid);
-    if (Smooth)
-        SmoothMorphTriangles(dest, triangles.data(), triangles.size(), start, end, ColourPosition, 0, dest.Height());
-    else
+    if (Smooth) {
+        auto band = [&](int32_t first, int32_t last) {
+            SmoothMorphTriangles(dest, triangles.data(), triangles.size(), start, end, ColourPosition, first, last);
+        };
+        // As the exact warp: bands of rows in parallel, one band when the destination is
+        // also a source (a band could sample rows another one writes).
+        if (start.Graphic() == dest.Graphic() || end.Graphic() == dest.Graphic())
+            band(0, dest.Height());
+        else
+            ParallelBands(dest.Height(), band);
+    } else
         dest.MorphTriangles(triangles.data(), triangles.size(), start, end, ColourPosition);
 }
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "morph/MorphTestSupport.h"
+#include "morph/ParallelBands.h"
 #include "morph/SmoothWarp.h"
 #include "morph/UBmpMorph.h"
 #include "morph/UMorph.h"
@@ -107,6 +108,13 @@ TEST(SmoothWarpTest, WholePixelPositionsAndCoverageMatchTheExactWarp) {
             Fill(smooth, w, h, kUntouched);
             g->RenderMorph(exact, p);
             RenderMorphSplit(*g, smooth, p, p, true);
+            // Bands on several threads give what one thread gives.
+            TBitmap single;
+            Fill(single, w, h, kUntouched);
+            SetRenderThreads(1);
+            RenderMorphSplit(*g, single, p, p, true);
+            SetRenderThreads(0);
+            ASSERT_EQ(Snapshot(single), Snapshot(smooth)) << "iteration " << iter;
             if (!moved) {
                 ASSERT_EQ(Snapshot(exact), Snapshot(smooth)) << "iteration " << iter;
             } else {
