@@ -23,7 +23,8 @@ TFramePlan MakeFramePlan(int32_t durationMs) {
     return plan;
 }
 
-void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest) {
+void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
+                 const TRenderOptions& options) {
     dest.SetPixelFormat(pf32bit);
     dest.SetWidth(grid.PictureWidth);
     dest.SetHeight(grid.PictureHeight);
@@ -31,11 +32,12 @@ void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitma
     canvas.Brush.Style = bsSolid;
     canvas.Brush.Color = clWhite;
     canvas.FillRect(Rect(0, 0, dest.Width(), dest.Height()));
-    grid.RenderMorph(dest, plan.Position(frame));
+    RenderMorphTimed(grid, dest, plan.Position(frame), options);
 }
 
 void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileName,
-                 const std::string& wavFileName, const TExportProgress& progress) {
+                 const std::string& wavFileName, const TExportProgress& progress,
+                 const TRenderOptions& options) {
     const TFramePlan plan = MakeFramePlan(durationMs);
     TAviWriter writer;
     writer.SetWidth(grid.PictureWidth);
@@ -48,7 +50,7 @@ void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileNa
     frames.reserve(size_t(plan.FrameCount()));
     for (int32_t b = 0; b <= plan.LastFrame; ++b) {
         auto frame = std::make_unique<TBitmap>();
-        RenderFrame(grid, plan, b, *frame);
+        RenderFrame(grid, plan, b, *frame, options);
         writer.Bitmaps().push_back(frame.get());
         frames.push_back(std::move(frame));
         if (progress) progress(b + 1, plan.FrameCount());

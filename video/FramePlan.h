@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/Graphics.h"
+#include "morph/MorphTiming.h"
 
 namespace qv {
 
@@ -25,8 +26,10 @@ struct TFramePlan {
 TFramePlan MakeFramePlan(int32_t durationMs);
 
 // Renders a frame into dest: 32 bits per pixel, the picture's size, white where no
-// triangle of the grid writes.
-void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest);
+// triangle of the grid writes. The frame's position is a slider position: the options'
+// timing turns it into shape and colour positions, as in the preview.
+void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
+                 const TRenderOptions& options = {});
 
 // Called after each frame is rendered: frame counts from 1 to count.
 using TExportProgress = std::function<void(int32_t frame, int32_t count)>;
@@ -35,6 +38,7 @@ using TExportProgress = std::function<void(int32_t frame, int32_t count)>;
 // when wavFileName is not empty) as an AVI file, frames stretched to the picture size.
 // Raises the writer's messages; an existing file is replaced only by a complete movie.
 void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileName,
-                 const std::string& wavFileName = std::string(), const TExportProgress& progress = {});
+                 const std::string& wavFileName = std::string(), const TExportProgress& progress = {},
+                 const TRenderOptions& options = {});
 
 }  // namespace qv
