@@ -89,8 +89,8 @@ inline uint32_t BlendWords(uint32_t s, uint32_t e, uint32_t ip, uint32_t p) {
 }
 
 // One row's span with its sample positions: pixel x samples coordinate c at
-// Base[c] + (clamp(x, XLow, XHigh) - X0) x Slope[c] (in 1/256 pixel steps); coordinates are start x, start y,
-// end x, end y.
+// Base[c] + (clamp(x, XLow, XHigh) - X0) x Slope[c], in 1/256 pixel steps; the coordinates
+// are start x, start y, end x, end y.
 struct TSpan {
     int32_t XFirst, Count;  // destination pixels, already clipped
     float X0, XLow, XHigh;
