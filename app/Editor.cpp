@@ -14,7 +14,7 @@ TEditor::TEditor(IDialogs& dialogs)
     FMain->SetPreview(FPlay.get());
     FAboutBox = std::make_unique<TFrmAbout>(FMain.get());
     FMain->SetAbout(FAboutBox.get());
-    const QIcon icon(ProgramIconPixmap(64));
+    const QIcon icon = ProgramIcon();
     FMain->setWindowIcon(icon);
     FPlay->setWindowIcon(icon);
 }

@@ -3,36 +3,37 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
 
 #include "app/QtOwn.h"
+#include "qv/Version.h"
+
+// The icon's resources sit in a static library: registering them by name keeps the linker
+// from dropping them. Once is enough.
+static void InitIconResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)done;
+}
 
 namespace qv {
 
+QIcon ProgramIcon()
+{
+    InitIconResources();
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 QPixmap ProgramIconPixmap(int size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size / 64.0;
-    p.scale(s, s);
-    // A square on the left melting into a circle on the right, joined by a grid line.
-    p.setPen(QPen(QColor(128, 128, 128), 2));
-    p.drawLine(QPointF(18, 32), QPointF(46, 32));
-    p.setPen(QPen(QColor(0, 128, 0), 3));
-    p.setBrush(QColor(70, 130, 200));
-    p.drawRect(QRectF(4, 18, 26, 28));
-    p.setBrush(QColor(230, 160, 60));
-    p.drawEllipse(QRectF(34, 18, 26, 28));
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 255, 0));
-    for (const QPointF c : {QPointF(4, 18), QPointF(30, 46), QPointF(47, 18), QPointF(47, 46)})
-        p.drawRect(QRectF(c.x() - 2.5, c.y() - 2.5, 5, 5));
-    return pixmap;
+    return ProgramIcon().pixmap(size, size);
 }
 
 TFrmAbout::TFrmAbout(QWidget* parent) : QDialog(parent)
@@ -64,7 +65,7 @@ TFrmAbout::TFrmAbout(QWidget* parent) : QDialog(parent)
     ProductName->setFont(bold);
     ProductName->adjustSize();
 
-    Version = Own<QLabel>("Version 0.1", Panel1);
+    Version = Own<QLabel>(QString("Version ") + QString::fromUtf8(ProgramVersion.data(), ProgramVersion.size()), Panel1);
     Version->setObjectName("Version");
     Version->move(88, 40);
     Version->adjustSize();

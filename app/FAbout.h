@@ -1,6 +1,7 @@
 #pragma once
 // The about box FrmAbout: program name, version and credits, closed with OK.
 #include <QDialog>
+#include <QIcon>
 #include <QPixmap>
 
 class QFrame;
@@ -9,7 +10,9 @@ class QPushButton;
 
 namespace qv {
 
-// The program's icon: two outlines, one turning into the other. Also the windows' icon.
+// The program's icon, a square turning into a circle, in every size it ships in (16 to 256
+// pixels; drawn in packaging/icons). Also the windows' icon.
+QIcon ProgramIcon();
 QPixmap ProgramIconPixmap(int size);
 
 class TFrmAbout : public QDialog {

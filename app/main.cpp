@@ -1,6 +1,8 @@
-// quorvalin: the image-morphing editor. No command-line options, no settings: every start
-// begins in the same state.
+// quorvalin: the image-morphing editor. No settings: every start begins in the same state.
+#include <iostream>
+
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/Editor.h"
 #include "app/QtDialogs.h"
 #include "imageio/Registration.h"
@@ -19,10 +21,13 @@ struct TUnits {
 
 int main(int argc, char** argv)
 {
+    // Before the application object, which needs a display.
+    if (const std::optional<int> code = qv::AnswerInfoOptions(argc, argv, std::cout)) return *code;
     TUnits units;
     qv::TQtDialogs dialogs;
     qv::TApplication application(argc, argv, dialogs);
     QApplication::setApplicationName("Quorvalin");
+    qv::SetProgramIdentity();
     qv::TPlatformHooks hooks(dialogs);
     qv::TEditor editor(dialogs);
     editor.Show();

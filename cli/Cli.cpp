@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CliRenderOptions.h"
 #include "cli/CmdAvi.h"
+#include "qv/Version.h"
 
 #include <charconv>
 #include <exception>
@@ -63,7 +64,8 @@ void PrintToolHelp(std::ostream& s) {
         name.resize(std::max<size_t>(name.size(), 10), ' ');
         s << "  " << name << c.Summary << "\n";
     }
-    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command.\n"
+    s << "\nRun '" << kTool << " COMMAND --help' for the arguments of a command,\n"
+      << "'" << kTool << " --version' for the version.\n"
       << "Exit status: 0 on success, 1 on failure (the message goes to standard error),\n"
       << "2 on a usage error.\n";
 }
@@ -126,6 +128,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (IsHelp(args[0]) || args[0] == "help") {
         PrintToolHelp(out);
+        return ExitSuccess;
+    }
+    if (args[0] == "--version") {
+        out << kTool << " " << ProgramVersion << "\n";
         return ExitSuccess;
     }
     const TCliCommand* command = nullptr;

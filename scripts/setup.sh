@@ -13,7 +13,7 @@ PACKAGES=(
   libpng-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev
   libdlib-dev libdlib-data libopencv-dev
-  desktop-file-utils appstream dpkg-dev man-db scdoc xdotool time
+  desktop-file-utils appstream dpkg-dev man-db scdoc librsvg2-bin xdotool time
 )
 
 missing=()

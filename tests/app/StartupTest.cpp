@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "EditorFixture.h"
+#include "qv/Version.h"
 
 namespace qv::test {
 
@@ -171,7 +172,7 @@ TEST_F(EditorTest, AboutBoxComponents)
     EXPECT_EQ(about.windowTitle(), "About");
     EXPECT_EQ(about.size(), QSize(298, 213));
     EXPECT_EQ(about.ProductName->text(), "Quorvalin");
-    EXPECT_EQ(about.Version->text(), "Version 0.1");
+    EXPECT_EQ(about.Version->text(), "Version " + QString::fromUtf8(ProgramVersion.data(), ProgramVersion.size()));
     EXPECT_EQ(about.OKButton->text(), "OK");
     EXPECT_EQ(about.OKButton->geometry(), QRect(111, 180, 75, 25));
     EXPECT_TRUE(about.OKButton->isDefault());
