@@ -31,7 +31,8 @@ const std::vector<TCliCommand> kCommands = {
      "in pixels, the pixel format and the number of palette entries, one per line.\n",
      RunInfo},
     {"render", "Render a project's in-between picture at a position",
-     "Usage: quorvalin-cli render PROJECT.grid --position P [OPTIONS] OUT\n"
+     "Usage: quorvalin-cli render PROJECT.grid --position P [--smooth] [--shape-curve CURVE] "
+     "[--colour-curve CURVE] OUT\n"
      "\n"
      "Opens the project like the editor's \"Open project\" (the project's folder becomes\n"
      "the current folder, so pictures moved along with it are found by their names),\n"
@@ -39,10 +40,11 @@ const std::vector<TCliCommand> kCommands = {
      "picture) on white, and saves it as OUT in the format of OUT's extension.\n"
      "Relative paths are taken from the folder the tool was started in.\n"
      "\n"
-     "Options:\n" QV_RENDER_OPTIONS_HELP,
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunRender},
     {"avi", "Write a project's whole transition as an AVI movie",
-     "Usage: quorvalin-cli avi PROJECT.grid --duration MS [--wav FILE.wav] [OPTIONS] OUT.avi\n"
+     "Usage: quorvalin-cli avi PROJECT.grid --duration MS [--wav FILE.wav] [--smooth] "
+     "[--shape-curve CURVE] [--colour-curve CURVE] OUT.avi\n"
      "\n"
      "Opens the project like \"render\" does and writes the transition from the start\n"
      "picture to the end picture as an uncompressed AVI movie of the picture's size, like\n"
@@ -52,7 +54,7 @@ const std::vector<TCliCommand> kCommands = {
      "is replaced only by a complete movie.\n"
      "Progress goes to standard error when it is a terminal.\n"
      "\n"
-     "Options:\n" QV_RENDER_OPTIONS_HELP,
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunAvi},
 };
 
