@@ -14,11 +14,13 @@ namespace {
 
 void PrintHelp(std::ostream& out)
 {
-    out << "Usage: quorvalin [OPTION]...\n"
+    out << "Usage: quorvalin [OPTION]... [PROJECT.grid]\n"
            "\n"
            "The Quorvalin image-morphing editor: lay a grid of control points over a start\n"
            "picture and an end picture, and get every in-between picture, previewed live,\n"
-           "saved as a picture or exported as an AVI movie.\n"
+           "saved as a picture or exported as a movie.\n"
+           "\n"
+           "PROJECT.grid, when given, is opened at start.\n"
            "\n"
            "Options:\n"
            "  -h, --help     show this help and exit\n"

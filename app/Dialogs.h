@@ -1,6 +1,6 @@
 #pragma once
 // The seam between the editor's commands and the human: the four kinds of file dialog, the
-// message box and the OK/Cancel question. The program uses TQtDialogs; tests answer through
+// message box, the OK/Cancel question and the save-changes question. The program uses TQtDialogs; tests answer through
 // their own implementation, so every command can run without anybody at the screen.
 #include <optional>
 #include <string>
@@ -8,6 +8,7 @@
 namespace qv {
 
 enum class TFileDialogKind { OpenFile, SaveFile, OpenPicture, SavePicture };
+enum class TSaveAnswer { Save, Discard, Cancel };
 
 // One file dialog component of a window: its settings and the name chosen last. The window
 // keeps it between runs, so a dialog opens again where it was left.
@@ -28,6 +29,8 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // A warning with OK and Cancel; true for OK.
     virtual bool AskOkCancel(const std::string& text) = 0;
+    // "Save changes to NAME?" with Save, Discard and Cancel.
+    virtual TSaveAnswer AskSaveChanges(const std::string& name) = 0;
 };
 
 // Runs the dialog through the seam. On a choice the dialog remembers the name and the

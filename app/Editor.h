@@ -1,8 +1,10 @@
 #pragma once
 // The editor's three windows, made in start-up order: the main window (FormCreate runs),
 // the preview (hidden), the about box (hidden). Show() is what the event loop does first:
-// it shows the main window, whose FormShow shows the preview.
+// it shows the main window, whose FormShow shows the preview. The main window's geometry and
+// the playback duration are remembered between runs.
 #include <memory>
+#include <string>
 
 namespace qv {
 
@@ -19,6 +21,9 @@ public:
     TEditor& operator=(const TEditor&) = delete;
 
     void Show();
+    // Opens a project named on the command line; a bad one gets a message and the editor
+    // starts empty.
+    void OpenProject(const std::string& fileName);
 
     TFMorpherGridEdit& FMorpherGridEdit() { return *FMain; }
     TFPreview& FPreview() { return *FPlay; }

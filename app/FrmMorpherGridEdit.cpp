@@ -2,6 +2,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUndoStack>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,8 +23,12 @@
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
 #include "app/PicturePane.h"
+#include "app/ProjectHistory.h"
 #include "app/QtOwn.h"
+#include "app/Settings.h"
+#include "framework/Exceptions.h"
 #include "framework/Picture.h"
+#include "framework/System.h"
 #include "imageio/GenericGraphic.h"
 
 namespace qv {
@@ -27,6 +36,22 @@ namespace qv {
 namespace {
 constexpr int kStartPaneWidth = 337, kEndPaneWidth = 345, kPaneHeight = 313;
 constexpr const char* kStatusText = "  Use right mouse button to insert/delete row/column";
+
+QString FromLocal(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
+std::string ToLocal(const QString& s) { return QFile::encodeName(s).toStdString(); }
+
+bool IsProjectFile(const std::string& fileName)
+{
+    return LowerCase(ExtractFileExt(fileName)) == ".grid";
+}
+
+// Merge ids of arrow-key moves: one per point, so presses on the same point become one
+// step and a press on another point starts a new one.
+int KeyMoveId(bool isStart, int32_t col, int32_t row)
+{
+    return 1 + ((isStart ? 0 : 1) * MeshSize + col) * MeshSize + row;
+}
+
 }  // namespace
 
 template <class F>
@@ -38,14 +63,16 @@ void TFMorpherGridEdit::Guard(F&& handler)
 TFMorpherGridEdit::TFMorpherGridEdit(IDialogs& dialogs) : FDialogs(dialogs)
 {
     setObjectName("FMorpherGridEdit");
-    setWindowTitle("Quorvalin");
     resize(800, 600);
+    setAcceptDrops(true);
     OnTerminate = [] { QCoreApplication::quit(); };
     BuildMenus();
     BuildClientArea();
     BuildDialogs();
-    ConnectHandlers();
     FormCreate();
+    ConnectHandlers();
+    UpdateTitle();
+    UpdateActions();
 }
 
 TFMorpherGridEdit::~TFMorpherGridEdit()
@@ -57,49 +84,48 @@ void TFMorpherGridEdit::BuildMenus()
 {
     MainMenu1 = menuBar();
     MainMenu1->setObjectName("MainMenu1");
+    auto add = [](QMenu* menu, const char* text, const char* name, const QList<QKeySequence>& keys = {}) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        action->setShortcuts(keys);
+        return action;
+    };
 
-    File1 = MainMenu1->addMenu("File");
+    File1 = MainMenu1->addMenu("&File");
     File1->setObjectName("File1");
-    Openproject1 = File1->addAction("Open project");
-    Openproject1->setObjectName("Openproject1");
-    Saveproject1 = File1->addAction("Save project");
-    Saveproject1->setObjectName("Saveproject1");
+    Openproject1 = add(File1, "&Open project", "Openproject1", {QKeySequence::Open});
+    OpenRecent1 = File1->addMenu("Open &Recent");
+    OpenRecent1->setObjectName("OpenRecent1");
+    Save1 = add(File1, "&Save", "Save1", {QKeySequence("Ctrl+S")});
+    Saveproject1 = add(File1, "Save pro&ject", "Saveproject1", {QKeySequence("Ctrl+Shift+S")});
     File1->addSeparator();
-    Quit1 = File1->addAction("Quit");
-    Quit1->setObjectName("Quit1");
+    Quit1 = add(File1, "&Quit", "Quit1", {QKeySequence("Ctrl+Q")});
 
-    Morph1 = MainMenu1->addMenu("Morph");
+    Edit1 = MainMenu1->addMenu("&Edit");
+    Edit1->setObjectName("Edit1");
+
+    Morph1 = MainMenu1->addMenu("&Morph");
     Morph1->setObjectName("Morph1");
-    Openstartpicture1 = Morph1->addAction("Open start picture");
-    Openstartpicture1->setObjectName("Openstartpicture1");
-    Openendpicture1 = Morph1->addAction("Open end picture");
-    Openendpicture1->setObjectName("Openendpicture1");
+    Openstartpicture1 = add(Morph1, "Open &start picture", "Openstartpicture1");
+    Openendpicture1 = add(Morph1, "Open &end picture", "Openendpicture1");
     Morph1->addSeparator();
-    Saveasavi1 = Morph1->addAction("Save as avi");
-    Saveasavi1->setObjectName("Saveasavi1");
+    Saveasavi1 = add(Morph1, "Save as &avi", "Saveasavi1");
     Morph1->addSeparator();
-    Savecurentmorphpicture1 = Morph1->addAction("Save curent morph picture");
-    Savecurentmorphpicture1->setObjectName("Savecurentmorphpicture1");
+    Savecurentmorphpicture1 = add(Morph1, "Save &curent morph picture", "Savecurentmorphpicture1");
     Morph1->addSeparator();
-    Viewmorphwindow1 = Morph1->addAction("View morph window");
-    Viewmorphwindow1->setObjectName("Viewmorphwindow1");
+    Viewmorphwindow1 = add(Morph1, "&View morph window", "Viewmorphwindow1");
 
-    Help1 = MainMenu1->addMenu("?");
+    Help1 = MainMenu1->addMenu("&?");
     Help1->setObjectName("Help1");
-    About1 = Help1->addAction("About");
-    About1->setObjectName("About1");
+    About1 = add(Help1, "&About", "About1", {QKeySequence(Qt::Key_F1)});
 
     PopupMenu = Own<QMenu>(this);
     PopupMenu->setObjectName("PopupMenu");
-    Insert1 = PopupMenu->addAction("Insert row");
-    Insert1->setObjectName("Insert1");
-    Insertrow1 = PopupMenu->addAction("Insert column");
-    Insertrow1->setObjectName("Insertrow1");
+    Insert1 = add(PopupMenu, "Insert &row", "Insert1");
+    Insertrow1 = add(PopupMenu, "Insert &column", "Insertrow1");
     PopupMenu->addSeparator();
-    MnuDeleterow = PopupMenu->addAction("Delete row");
-    MnuDeleterow->setObjectName("MnuDeleterow");
-    MnuDeletecolumn = PopupMenu->addAction("Delete column");
-    MnuDeletecolumn->setObjectName("MnuDeletecolumn");
+    MnuDeleterow = add(PopupMenu, "&Delete row", "MnuDeleterow");
+    MnuDeletecolumn = add(PopupMenu, "De&lete column", "MnuDeletecolumn");
 }
 
 void TFMorpherGridEdit::BuildClientArea()
@@ -158,9 +184,12 @@ void TFMorpherGridEdit::BuildClientArea()
     SeGridHeight->setObjectName("SeGridHeight");
     Label3 = Own<QLabel>("use right mouse button to insert cols or rows", Panel2);
     Label3->setObjectName("Label3");
+    // The spin edits mirror the counts for display only; they never lay the grid out.
     for (QSpinBox* spin : {SeGridWidth, SeGridHeight}) {
-        spin->setRange(3, 100);
+        spin->setRange(2, 100);
         spin->setValue(3);
+        spin->setReadOnly(true);
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
     }
     bar->addWidget(Label1);
     bar->addWidget(SeGridWidth);
@@ -206,11 +235,28 @@ void TFMorpherGridEdit::ConnectHandlers()
     Image2->OnMouseUp = [this](TMouseButton b, TShiftState s, int x, int y) {
         Guard([&] { Image2MouseUp(b, s, x, y); });
     };
+    for (bool isStart : {true, false}) {
+        Pane(isStart).OnKeyDown = [this, isStart](int key, Qt::KeyboardModifiers modifiers) {
+            const int step = (modifiers & Qt::ShiftModifier) ? 10 : 1;
+            int dx = 0, dy = 0;
+            switch (key) {
+            case Qt::Key_Left: dx = -step; break;
+            case Qt::Key_Right: dx = step; break;
+            case Qt::Key_Up: dy = -step; break;
+            case Qt::Key_Down: dy = step; break;
+            default: return false;
+            }
+            bool used = false;
+            Guard([&] { used = MoveSelectedPoint(isStart, dx, dy); });
+            return used;
+        };
+    }
 
     auto bind = [this](QAction* action, void (TFMorpherGridEdit::*handler)()) {
         QObject::connect(action, &QAction::triggered, this, [this, handler] { Guard([&] { (this->*handler)(); }); });
     };
     bind(Openproject1, &TFMorpherGridEdit::Openproject1Click);
+    bind(Save1, &TFMorpherGridEdit::Save1Click);
     bind(Saveproject1, &TFMorpherGridEdit::Saveproject1Click);
     bind(Quit1, &TFMorpherGridEdit::Quit1Click);
     bind(Openstartpicture1, &TFMorpherGridEdit::Openstartpicture1Click);
@@ -224,8 +270,20 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(MnuDeleterow, &TFMorpherGridEdit::MnuDeleterowClick);
     bind(MnuDeletecolumn, &TFMorpherGridEdit::MnuDeletecolumnClick);
 
-    QObject::connect(SeGridWidth, &QSpinBox::valueChanged, this, [this](int) { Guard([&] { SeGridWidthChange(); }); });
-    QObject::connect(SeGridHeight, &QSpinBox::valueChanged, this, [this](int) { Guard([&] { SeGridHeightChange(); }); });
+    // Undo and redo come with the stack's own actions, named after the step they undo.
+    QUndoStack& stack = FHistory->Stack();
+    Undo1 = stack.createUndoAction(this, "&Undo");
+    Undo1->setObjectName("Undo1");
+    Undo1->setShortcuts({QKeySequence("Ctrl+Z")});
+    Redo1 = stack.createRedoAction(this, "&Redo");
+    Redo1->setObjectName("Redo1");
+    Redo1->setShortcuts({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")});
+    Edit1->addAction(Undo1);
+    Edit1->addAction(Redo1);
+    FHistory->OnApplied = [this] { ProjectChanged(); };
+    QObject::connect(&stack, &QUndoStack::cleanChanged, this, [this](bool) { UpdateTitle(); });
+    QObject::connect(&stack, &QUndoStack::indexChanged, this, [this](int) { UpdateTitle(); });
+    QObject::connect(OpenRecent1, &QMenu::aboutToShow, this, [this] { RebuildRecentMenu(); });
 }
 
 // ---- start-up, refresh, shut-down
@@ -239,6 +297,19 @@ void TFMorpherGridEdit::FormCreate()
     MorphGrid = std::make_unique<TMorphGrid>();
     MorphGrid->SetPictureSize(Point(Image1->width(), Image1->height()));
     MorphGrid->SetGridSize(Point(3, 3));
+    FHistory = std::make_unique<TProjectHistory>(*MorphGrid);
+    // The last folder of each file dialog, from the last run.
+    const auto settings = EditorSettings();
+    for (TFileDialog* dialog : {&OpenDialog1, &SaveDialog1, &SaveDialog2, &OpenPictureDialog1, &SavePictureDialog1}) {
+        const QString folder = settings->value("Folders/" + FromLocal(dialog->Name)).toString();
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            dialog->FileName = ToLocal(folder) + "/";
+    }
+}
+
+void TFMorpherGridEdit::SetPreview(TFPreview* preview)
+{
+    FPreview = preview;
 }
 
 void TFMorpherGridEdit::showEvent(QShowEvent* event)
@@ -260,11 +331,8 @@ void TFMorpherGridEdit::FormShow()
     }
     if (FPreview)
         FPreview->show();
-    SeGridWidth->setValue(MorphGrid->Cols);
-    SeGridHeight->setValue(MorphGrid->Rows);
-    SeGridWidth->setMaximum(100);
-    SeGridHeight->setMaximum(100);
-    RefreshPanes();
+    // The preview stays white until there is something to show.
+    ProjectChanged(false);
 }
 
 void TFMorpherGridEdit::RefreshPanes()
@@ -283,18 +351,89 @@ void TFMorpherGridEdit::RefreshPanes()
     MorphGrid->DrawGrid(false, Image2->Picture());
 }
 
+void TFMorpherGridEdit::ProjectChanged(bool render)
+{
+    RefreshPanes();
+    for (auto [spin, count] : {std::pair{SeGridWidth, MorphGrid->Cols}, std::pair{SeGridHeight, MorphGrid->Rows}}) {
+        const QSignalBlocker quiet(spin);
+        spin->setValue(count);
+    }
+    // The preview always shows the project as it is now, at the slider's position.
+    if (FPreview && render)
+        FPreview->Rerender();
+    UpdateActions();
+    UpdateTitle();
+}
+
+void TFMorpherGridEdit::UpdateActions()
+{
+    const TMorphGrid& g = *MorphGrid;
+    const bool selected = g.SelCol != -1 && g.SelRow != -1;
+    Insert1->setEnabled(g.Rows >= 2 && g.Rows < 100);
+    Insertrow1->setEnabled(g.Cols >= 2 && g.Cols < 100);
+    MnuDeleterow->setEnabled(selected);
+    MnuDeletecolumn->setEnabled(selected);
+    OpenRecent1->setEnabled(!RecentProjects().isEmpty());
+}
+
+void TFMorpherGridEdit::UpdateTitle()
+{
+    const std::string& file = FHistory->ProjectFileName();
+    const QString name = file.empty() ? QString("Untitled") : FromLocal(ExtractFileName(file));
+    setWindowTitle(name + QString::fromUtf8("[*] \u2014 Quorvalin"));
+    setWindowModified(IsModified());
+}
+
+std::string TFMorpherGridEdit::ProjectFileName() const
+{
+    return FHistory->ProjectFileName();
+}
+
+bool TFMorpherGridEdit::IsModified() const
+{
+    return !FHistory->Stack().isClean();
+}
+
 void TFMorpherGridEdit::FormDestroy()
 {
     if (FPreview)
         FPreview->SetMorphGrid(nullptr);
+    QObject::disconnect(&FHistory->Stack(), nullptr, this, nullptr);
+    FHistory->OnApplied = nullptr;
+    FHistory.reset();
     MorphGrid.reset();
 }
 
 void TFMorpherGridEdit::closeEvent(QCloseEvent* event)
 {
     // Closing the main window ends the program, like Quit, even while the preview is open.
-    Guard([this] { Quit1Click(); });
+    bool agreed = FTerminating;
+    if (!agreed)
+        Guard([&] { agreed = MaybeSave(); });
+    if (!agreed) {
+        event->ignore();
+        return;
+    }
     event->accept();
+    FTerminating = true;
+    if (OnTerminate)
+        OnTerminate();
+}
+
+// ---- undoable changes
+
+bool TFMorpherGridEdit::ChangeProject(const QString& name, const std::function<void()>& change,
+                                      bool picturesMayChange, int mergeId)
+{
+    bool changed = false;
+    try {
+        changed = FHistory->Change(name, change, picturesMayChange, mergeId);
+    } catch (...) {
+        ProjectChanged();  // the panes may show part of the failed change
+        throw;
+    }
+    ProjectChanged();
+    return changed;
 }
 
 // ---- grid editing
@@ -311,19 +450,22 @@ void TFMorpherGridEdit::PaneMouseDown(bool IsStart, TMouseButton Button, TShiftS
         PopupX = X;
         PopupY = Y;
         const QPoint screen = Pane(IsStart).mapToGlobal(QPoint(X, Y));
-        MnuDeletecolumn->setEnabled(MorphGrid->SelCol != -1);
-        MnuDeleterow->setEnabled(MnuDeletecolumn->isEnabled());
+        UpdateActions();
         PopupMenu->popup(screen);
     }
     MorphGrid->GridMouseDown(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y);
+    UpdateActions();
 }
 
 void TFMorpherGridEdit::PaneMouseUp(bool IsStart, TMouseButton Button, TShiftState Shift, int X, int Y)
 {
-    MorphGrid->GridMouseUp(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y);
-    MorphGrid->DrawGrid(!IsStart, Pane(!IsStart).Picture());
-    if (FPreview)
-        FPreview->TbposChange();
+    // The moves before the release changed the grid already; the step records the whole
+    // drag, from the press to here.
+    const bool changed = ChangeProject("Move point", [&] {
+        MorphGrid->GridMouseUp(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y);
+    });
+    if (!changed && FPreview)
+        FPreview->Rerender();
 }
 
 void TFMorpherGridEdit::Image1MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
@@ -356,100 +498,252 @@ void TFMorpherGridEdit::Image2MouseUp(TMouseButton Button, TShiftState Shift, in
     PaneMouseUp(false, Button, Shift, X, Y);
 }
 
-void TFMorpherGridEdit::AfterGridEdit()
+bool TFMorpherGridEdit::MoveSelectedPoint(bool isStart, int dx, int dy)
 {
-    RefreshPanes();
-    SeGridWidth->setValue(MorphGrid->Cols);
-    SeGridHeight->setValue(MorphGrid->Rows);
+    TMorphGrid& g = *MorphGrid;
+    if (g.SelCol < 0 || g.SelRow < 0 || g.SelCol >= std::min(g.Cols, MeshSize) ||
+        g.SelRow >= std::min(g.Rows, MeshSize))
+        return false;
+    ChangeProject("Move point", [&] {
+        TPoint& p = g.Mesh(isStart)[size_t(g.SelCol)][size_t(g.SelRow)];
+        // The same edge rules as a drag: border points stay on their border.
+        p = g.ConstrainPoint(Point(p.X + dx, p.Y + dy));
+    }, false, KeyMoveId(isStart, g.SelCol, g.SelRow));
+    return true;
 }
 
 void TFMorpherGridEdit::Insert1Click()
 {
-    MorphGrid->InsertRow(PopupOnStart, PopupX, PopupY);
-    AfterGridEdit();
+    ChangeProject("Insert row", [&] { MorphGrid->InsertRow(PopupOnStart, PopupX, PopupY); });
 }
 
 void TFMorpherGridEdit::Insertrow1Click()
 {
-    MorphGrid->InsertColumn(PopupOnStart, PopupX, PopupY);
-    AfterGridEdit();
+    ChangeProject("Insert column", [&] { MorphGrid->InsertColumn(PopupOnStart, PopupX, PopupY); });
 }
 
 void TFMorpherGridEdit::MnuDeleterowClick()
 {
-    MorphGrid->DeleteRow();
-    AfterGridEdit();
+    ChangeProject("Delete row", [&] { MorphGrid->DeleteRow(); });
 }
 
 void TFMorpherGridEdit::MnuDeletecolumnClick()
 {
-    MorphGrid->DeleteColumn();
-    AfterGridEdit();
+    ChangeProject("Delete column", [&] { MorphGrid->DeleteColumn(); });
 }
 
-void TFMorpherGridEdit::SeGridWidthChange()
+// ---- project files
+
+bool TFMorpherGridEdit::Ask(TFileDialog& dialog)
 {
-    if (SeGridWidth->value() != MorphGrid->Cols) {
-        MorphGrid->SetGridSize(Point(SeGridWidth->value(), MorphGrid->Rows));
-        RefreshPanes();
-    }
+    if (!Execute(dialog, FDialogs))
+        return false;
+    const std::string folder = ExtractFilePath(ExpandFileName(dialog.FileName));
+    if (!folder.empty())
+        EditorSettings()->setValue("Folders/" + FromLocal(dialog.Name), FromLocal(folder));
+    return true;
 }
 
-void TFMorpherGridEdit::SeGridHeightChange()
+bool TFMorpherGridEdit::MaybeSave()
 {
-    if (SeGridHeight->value() != MorphGrid->Rows) {
-        MorphGrid->SetGridSize(Point(MorphGrid->Cols, SeGridHeight->value()));
-        RefreshPanes();
+    if (!IsModified())
+        return true;
+    const std::string& file = FHistory->ProjectFileName();
+    switch (FDialogs.AskSaveChanges(file.empty() ? "Untitled" : ExtractFileName(file))) {
+    case TSaveAnswer::Save: return SaveProject();
+    case TSaveAnswer::Discard: return true;
+    case TSaveAnswer::Cancel: break;
     }
+    return false;
 }
 
-// ---- project, picture and video commands
+bool TFMorpherGridEdit::SaveProject()
+{
+    const std::string file = FHistory->ProjectFileName();
+    if (file.empty())
+        return SaveProjectAs();
+    MorphGrid->SaveGridFile(file);
+    FHistory->Stack().setClean();
+    AddRecentProject(FromLocal(file));
+    UpdateTitle();
+    return true;
+}
+
+bool TFMorpherGridEdit::SaveProjectAs()
+{
+    if (!Ask(SaveDialog1))
+        return false;
+    const std::string file = ExpandFileName(SaveDialog1.FileName);
+    MorphGrid->SaveGridFile(file);
+    FHistory->SetProjectFileName(file);
+    FHistory->Stack().setClean();
+    AddRecentProject(FromLocal(file));
+    UpdateTitle();
+    UpdateActions();
+    return true;
+}
+
+void TFMorpherGridEdit::OpenProjectNow(const std::string& fileName)
+{
+    if (!FileExists(fileName))
+        throw EFOpenError("Cannot open project " + fileName + ": the file does not exist");
+    const std::string file = ExpandFileName(fileName);
+    // A project finds its pictures by bare name in its own folder.
+    const std::string oldDir = GetCurrentDir();
+    SetCurrentDir(ExtractFilePath(file));
+    try {
+        FHistory->SetPendingProjectFileName(file);
+        ChangeProject("Open project", [&] { MorphGrid->LoadGridFile(file); }, true);
+    } catch (...) {
+        SetCurrentDir(oldDir);
+        throw;
+    }
+    FHistory->Stack().setClean();
+    AddRecentProject(FromLocal(file));
+    UpdateTitle();
+    UpdateActions();
+    // The project is open all the same; the user learns what it lacks.
+    if (!MorphGrid->MissingPictures.empty())
+        FDialogs.ShowMessage(MorphGrid->MissingPictures);
+}
+
+void TFMorpherGridEdit::OpenProject(const std::string& fileName)
+{
+    Guard([&] {
+        if (!FileExists(fileName))
+            throw EFOpenError("Cannot open project " + fileName + ": the file does not exist");
+        if (MaybeSave())
+            OpenProjectNow(fileName);
+    });
+}
 
 void TFMorpherGridEdit::Openproject1Click()
 {
-    if (!Execute(OpenDialog1, FDialogs))
+    if (!MaybeSave())
         return;
-    MorphGrid->LoadGridFile(OpenDialog1.FileName);
-    RefreshPanes();
+    if (!Ask(OpenDialog1))
+        return;
+    OpenProjectNow(OpenDialog1.FileName);
+}
+
+void TFMorpherGridEdit::Save1Click()
+{
+    SaveProject();
 }
 
 void TFMorpherGridEdit::Saveproject1Click()
 {
-    if (!Execute(SaveDialog1, FDialogs))
-        return;
-    MorphGrid->SaveGridFile(SaveDialog1.FileName);
+    SaveProjectAs();
+}
+
+void TFMorpherGridEdit::RebuildRecentMenu()
+{
+    OpenRecent1->clear();
+    const QStringList recent = RecentProjects();
+    for (int i = 0; i < recent.size(); ++i) {
+        const QString& file = recent[i];
+        QAction* action = OpenRecent1->addAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(file).fileName()));
+        action->setObjectName(QString("Recent%1").arg(i + 1));
+        action->setToolTip(file);
+        action->setStatusTip(file);
+        QObject::connect(action, &QAction::triggered, this, [this, file] { Guard([&] { OpenRecent(file); }); });
+    }
+    OpenRecent1->setEnabled(!recent.isEmpty());
+}
+
+void TFMorpherGridEdit::OpenRecent(const QString& fileName)
+{
+    if (!QFileInfo(fileName).isFile()) {
+        RemoveRecentProject(fileName);
+        UpdateActions();
+        throw EFOpenError("The project " + ToLocal(fileName) +
+                          " no longer exists; it was removed from the recent projects");
+    }
+    if (MaybeSave())
+        OpenProjectNow(ToLocal(fileName));
+}
+
+// ---- pictures, drops, video
+
+void TFMorpherGridEdit::LoadPicture(bool isStart, const std::string& fileName)
+{
+    if (!FileExists(fileName))
+        throw EFOpenError("Cannot open picture " + fileName + ": the file does not exist");
+    ChangeProject(isStart ? "Open start picture" : "Open end picture", [&] {
+        if (isStart)
+            MorphGrid->LoadStartPicture(fileName);
+        else
+            MorphGrid->LoadEndPicture(fileName);
+    }, true);
 }
 
 void TFMorpherGridEdit::Openstartpicture1Click()
 {
-    if (!Execute(OpenPictureDialog1, FDialogs))
+    if (!Ask(OpenPictureDialog1))
         return;
-    MorphGrid->LoadStartPicture(OpenPictureDialog1.FileName);
-    RefreshPanes();
+    LoadPicture(true, OpenPictureDialog1.FileName);
 }
 
 void TFMorpherGridEdit::Openendpicture1Click()
 {
-    if (!Execute(OpenPictureDialog1, FDialogs))
+    if (!Ask(OpenPictureDialog1))
         return;
-    MorphGrid->LoadEndPicture(OpenPictureDialog1.FileName);
-    RefreshPanes();
+    LoadPicture(false, OpenPictureDialog1.FileName);
+}
+
+void TFMorpherGridEdit::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TFMorpherGridEdit::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    const QPoint at = event->position().toPoint();
+    event->acceptProposedAction();
+    Guard([&] {
+        if (urls.size() != 1 || !urls.first().isLocalFile())
+            throw EFOpenError("Drop one project (.grid) or one picture file");
+        DropFile(urls.first().toLocalFile(), at);
+    });
+}
+
+void TFMorpherGridEdit::DropFile(const QString& fileName, const QPoint& at)
+{
+    const std::string file = ToLocal(fileName);
+    if (IsProjectFile(file)) {
+        OpenProject(file);
+        return;
+    }
+    if (!TGenericGraphic::FindClass(file))
+        throw EFOpenError("Cannot use " + file + ": it is neither a project (.grid) nor a picture of a known type");
+    // The pane under the drop, or the scroll box around it.
+    for (QWidget* w = childAt(at); w; w = w->parentWidget()) {
+        if (w == ScrollBox1 || w == Image1)
+            return LoadPicture(true, file);
+        if (w == ScrollBox2 || w == Image2)
+            return LoadPicture(false, file);
+    }
+    throw EFOpenError("Drop the picture " + file + " on the start or the end picture");
 }
 
 void TFMorpherGridEdit::Savecurentmorphpicture1Click()
 {
-    if (!Execute(SavePictureDialog1, FDialogs))
+    if (!Ask(SavePictureDialog1))
         return;
+    // What is saved is the project as it is now, at the slider's position.
+    FPreview->Rerender();
     TGenericGraphic picture;  // starts white once sized
     picture.SetWidth(Image1->width());
     picture.SetHeight(Image1->height());
-    picture.Canvas().Draw(0, 0, FPreview->Image1->Picture());
+    picture.Canvas().Draw(0, 0, FPreview->Picture());
     picture.SaveImageFile(SavePictureDialog1.FileName);
 }
 
 void TFMorpherGridEdit::Saveasavi1Click()
 {
-    if (!Execute(SaveDialog2, FDialogs))
+    if (!Ask(SaveDialog2))
         return;
     SaveAsAvi(*this, *FPreview, SaveDialog2.FileName);
 }
@@ -458,6 +752,9 @@ void TFMorpherGridEdit::Saveasavi1Click()
 
 void TFMorpherGridEdit::Quit1Click()
 {
+    if (!MaybeSave())
+        return;
+    FTerminating = true;
     if (OnTerminate)
         OnTerminate();
 }

@@ -1,6 +1,5 @@
 #include "app/FrmPlay.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QIcon>
@@ -11,6 +10,8 @@
 #include <QSpinBox>
 #include <QToolButton>
 #include <QResizeEvent>
+#include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/ErrorGuard.h"
@@ -41,6 +42,21 @@ QIcon PlayGlyph()
     p.drawPolygon(triangle, 3);
     return QIcon(pixmap);
 }
+
+// The stop glyph shown while playing: a square.
+QIcon StopGlyph()
+{
+    QPixmap pixmap(14, 14);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setPen(QPen(QColor(110, 0, 0), 1));
+    p.setBrush(QColor(190, 0, 0));
+    p.drawRect(QRectF(2.5, 2.5, 9, 9));
+    return QIcon(pixmap);
+}
+
+// About sixty frames a second; a frame that takes longer only delays the next.
+constexpr int kPlayIntervalMs = 16;
 
 }  // namespace
 
@@ -110,10 +126,22 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
     move(429, 322);
     PlacePanelControls();
 
+    FPlayTimer = Own<QTimer>(this);
+    FPlayTimer->setInterval(kPlayIntervalMs);
+    Clock = [] { return GetTickCount(); };
+
     QObject::connect(Tbpos, &QSlider::valueChanged, this,
                      [this](int) { Guarded(FDialogs, [this] { TbposChange(); }); });
+    // A hand on the slider stops playback; the slider then shows the frame it was on.
+    QObject::connect(Tbpos, &QSlider::actionTriggered, this, [this](int) { Stop(); });
+    QObject::connect(Tbpos, &QSlider::sliderPressed, this, [this] { Stop(); });
     QObject::connect(SpeedButton1, &QToolButton::clicked, this,
                      [this] { Guarded(FDialogs, [this] { SpeedButton1Click(); }); });
+    QObject::connect(FPlayTimer, &QTimer::timeout, this, [this] { Guarded(FDialogs, [this] { AdvancePlayback(); }); });
+    auto* space = Own<QShortcut>(QKeySequence(Qt::Key_Space), this);
+    QObject::connect(space, &QShortcut::activated, this, [this] { Guarded(FDialogs, [this] { SpeedButton1Click(); }); });
+    auto* escape = Own<QShortcut>(QKeySequence(Qt::Key_Escape), this);
+    QObject::connect(escape, &QShortcut::activated, this, [this] { Stop(); });
 }
 
 TFPreview::~TFPreview() = default;
@@ -184,6 +212,35 @@ void TFPreview::FormResize()
     picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
 }
 
+int TFPreview::Position() const
+{
+    return Tbpos->value();
+}
+
+void TFPreview::ShowPosition(int position)
+{
+    {
+        const QSignalBlocker quiet(Tbpos);  // one render, not two
+        Tbpos->setValue(position);
+    }
+    TbposChange();
+}
+
+const TBitmap& TFPreview::Picture() const
+{
+    return Image1->Picture();
+}
+
+int TFPreview::Duration() const
+{
+    return SeDuration->value();
+}
+
+void TFPreview::SetDuration(int milliseconds)
+{
+    SeDuration->setValue(milliseconds);
+}
+
 void TFPreview::TbposChange()
 {
     if (!FGrid)
@@ -194,22 +251,46 @@ void TFPreview::TbposChange()
 
 void TFPreview::SpeedButton1Click()
 {
-    const uint32_t start = GetTickCount();
-    int frames = 0;
-    uint32_t elapsed = 0;
-    do {
-        elapsed = GetTickCount() - start;  // unsigned: right across a wrap of the counter
-        const int position = PlayPosition(elapsed, SeDuration->value());
-        if (FGrid)
-            FGrid->RenderMorph(Image1->Picture(), position);
-        Image1->repaint();
-        ++frames;
-        FLastPlayFrames = frames;
-        FLastPlayPosition = position;
-        // Menus, the slider, even a second playback may run in here; all of them are
-        // guarded handlers of their own.
-        QCoreApplication::processEvents();
-    } while (elapsed < uint32_t(SeDuration->value()));
+    if (IsPlaying())
+        Stop();
+    else
+        Play();
+}
+
+bool TFPreview::IsPlaying() const
+{
+    return FPlayTimer->isActive();
+}
+
+void TFPreview::Play()
+{
+    if (IsPlaying())
+        return;
+    FPlayStart = Clock();
+    SpeedButton1->setIcon(StopGlyph());
+    SpeedButton1->setToolTip("Stop");
+    FPlayTimer->start();
+    AdvancePlayback();  // the first frame now, at position 0
+}
+
+void TFPreview::Stop()
+{
+    if (!IsPlaying())
+        return;
+    FPlayTimer->stop();
+    SpeedButton1->setIcon(PlayGlyph());
+    SpeedButton1->setToolTip("Play");
+}
+
+void TFPreview::AdvancePlayback()
+{
+    if (!IsPlaying())
+        return;
+    const uint32_t elapsed = Clock() - FPlayStart;  // unsigned: right across a wrap of the counter
+    const int duration = SeDuration->value();
+    ShowPosition(PlayPosition(elapsed, duration));
+    if (elapsed >= uint32_t(duration))
+        Stop();
 }
 
 }  // namespace qv

@@ -2,16 +2,20 @@
 // The preview window FPreview: the in-between picture at the slider's position, and playback
 // of the whole transition over the chosen duration.
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 
 class QFrame;
 class QLabel;
 class QSlider;
 class QSpinBox;
+class QTimer;
 class QToolButton;
 
 namespace qv {
 
 class IDialogs;
+class TBitmap;
 class TMorphGrid;
 class TPicturePane;
 
@@ -28,25 +32,26 @@ public:
     // while the window is hidden, as the platform resizes hidden windows too.
     void FitPictureArea(int width, int height);
 
-    // Handlers (each runs inside the error guard when Qt calls it).
-    void FormResize();
-    void TbposChange();
-    void SpeedButton1Click();
+    // The slider's position (0 .. 255) and the picture shown for it. ShowPosition moves
+    // the slider there and renders the grid at that position.
+    int Position() const;
+    void ShowPosition(int position);
+    // Renders the grid again at the slider's position (after the grid changed).
+    void Rerender() { ShowPosition(Position()); }
+    const TBitmap& Picture() const;
+    // The playback duration in milliseconds.
+    int Duration() const;
+    void SetDuration(int milliseconds);
 
-    // Components, under their object names.
-    TPicturePane* Image1 = nullptr;
-    QFrame* Panel1 = nullptr;
-    QToolButton* SpeedButton1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QSlider* Tbpos = nullptr;
-    QLabel* Label1 = nullptr;
-    QSpinBox* SeDuration = nullptr;
-
-    // Frames drawn by the last playback (how many passes the loop made); for the curious
-    // and for tests.
-    int LastPlayFrames() const { return FLastPlayFrames; }
-    // Position of the last frame of the last playback.
-    int LastPlayPosition() const { return FLastPlayPosition; }
+    // Playback runs on a timer: the slider follows the animation, and a stop (the button,
+    // Esc, Space, touching the slider, or the end) leaves slider and picture agreeing.
+    void Play();
+    void Stop();
+    bool IsPlaying() const;
+    // One frame of playback at the time the clock gives; the timer calls it.
+    void AdvancePlayback();
+    // Milliseconds of a steadily rising counter; tests set their own clock.
+    std::function<uint32_t()> Clock;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -57,17 +62,29 @@ private:
     // Lays the children out for the current size now, shown or not, and runs FormResize
     // when the window's size differs from the one it last ran for.
     void SizeChanged();
+    // Handlers (each runs inside the error guard when Qt calls it).
+    void FormResize();
+    void TbposChange();
+    void SpeedButton1Click();
+
+    TPicturePane* Image1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QSlider* Tbpos = nullptr;
+    QLabel* Label1 = nullptr;
+    QSpinBox* SeDuration = nullptr;
+    QTimer* FPlayTimer = nullptr;
 
     IDialogs& FDialogs;
     TMorphGrid* FGrid = nullptr;
-    int FLastPlayFrames = 0;
-    int FLastPlayPosition = -1;
+    uint32_t FPlayStart = 0;
     QSize FFormSize;  // the window size FormResize last ran for
 };
 
-// The play loop's position for an elapsed time and a duration: E x 255 / D truncated, at
-// most 255. Computed in 64 bits: with 32-bit wrap-around an event that held the loop for
-// hours would make the closing frame land short of the end.
+// The playback position for an elapsed time and a duration: E x 255 / D truncated, at
+// most 255. Computed in 64 bits: with 32-bit wrap-around a playback held up for hours (a
+// modal box left open) would land short of the end.
 int PlayPosition(uint32_t elapsedMs, int durationMs);
 
 }  // namespace qv

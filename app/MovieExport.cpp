@@ -1,8 +1,6 @@
 #include "app/MovieExport.h"
 
 #include <QApplication>
-#include <QSlider>
-#include <QSpinBox>
 #include <QStatusBar>
 
 #include "app/FrmMorpherGridEdit.h"
@@ -48,17 +46,14 @@ void SaveAsAvi(TFMorpherGridEdit& mainWindow, TFPreview& preview, const std::str
     // processed until the export ends: paint both windows whole now.
     mainWindow.repaint();
     preview.repaint();
-    TProgressText progress(*mainWindow.StatusBar1);
-    const int32_t duration = preview.SeDuration->value();  // read once
+    preview.Stop();
+    TProgressText progress(*mainWindow.statusBar());
+    const int32_t duration = preview.Duration();  // read once
     const TFramePlan plan = MakeFramePlan(duration);
     // The batch tool's export makes and writes the frames; the preview follows each frame
     // with its slider and picture, as the user watches the transition being exported.
     ExportMovie(*mainWindow.MorphGrid, duration, fileName, std::string(), [&](int32_t frame, int32_t count) {
-        const int position = plan.Position(frame - 1);
-        if (preview.Tbpos->value() != position)
-            preview.Tbpos->setValue(position);  // renders through TbposChange
-        else
-            preview.TbposChange();
+        preview.ShowPosition(plan.Position(frame - 1));
         progress.Show(frame, count);
     });
 }

@@ -1,5 +1,6 @@
 #include "app/PicturePane.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -62,6 +63,8 @@ TPicturePane::TPicturePane(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     FPicture.OnChange = [this] { update(); };
+    // A click gives the pane the keyboard, for moving the selected point with the arrows.
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 TPicturePane::~TPicturePane()
@@ -135,6 +138,14 @@ void TPicturePane::mouseReleaseEvent(QMouseEvent* event)
         OnMouseUp(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),
                   p.x(), p.y());
     event->accept();
+}
+
+void TPicturePane::keyPressEvent(QKeyEvent* event)
+{
+    if (OnKeyDown && OnKeyDown(event->key(), event->modifiers()))
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 }  // namespace qv

@@ -48,6 +48,8 @@ public:
     TMouseHandler OnMouseDown;
     TMoveHandler OnMouseMove;
     TMouseHandler OnMouseUp;
+    // A key pressed while the pane has the focus; returns true when it used the key.
+    std::function<bool(int key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -55,6 +57,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     TBitmap FPicture;

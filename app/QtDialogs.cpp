@@ -129,6 +129,18 @@ bool TQtDialogs::AskOkCancel(const std::string& text)
                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+TSaveAnswer TQtDialogs::AskSaveChanges(const std::string& name)
+{
+    QMessageBox box(QMessageBox::Warning, "Quorvalin", QString("Save changes to %1?").arg(QString::fromUtf8(name)),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save: return TSaveAnswer::Save;
+    case QMessageBox::Discard: return TSaveAnswer::Discard;
+    default: return TSaveAnswer::Cancel;
+    }
+}
+
 TPicturePreview::TPicturePreview(QWidget* parent) : QWidget(parent)
 {
     auto* column = Own<QVBoxLayout>(this);

@@ -22,6 +22,7 @@ public:
     std::optional<std::string> RunFileDialog(const TFileDialog& dialog) override;
     void ShowMessage(const std::string& text) override;
     bool AskOkCancel(const std::string& text) override;
+    TSaveAnswer AskSaveChanges(const std::string& name) override;
 };
 
 // The preview beside a picture dialog's file list: the selected file, decoded by the

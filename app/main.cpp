@@ -1,5 +1,8 @@
-// quorvalin: the image-morphing editor. No settings: every start begins in the same state.
+// quorvalin: the image-morphing editor. quorvalin [PROJECT.grid] opens that project at start.
 #include <iostream>
+
+#include <QFile>
+#include <QStringList>
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
@@ -31,5 +34,10 @@ int main(int argc, char** argv)
     qv::TPlatformHooks hooks(dialogs);
     qv::TEditor editor(dialogs);
     editor.Show();
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    if (!arguments.isEmpty() && arguments.first() == "--") arguments.removeFirst();
+    if (!arguments.isEmpty())
+        editor.OpenProject(QFile::encodeName(arguments.first()).toStdString());
     return QApplication::exec();
 }

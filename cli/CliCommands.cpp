@@ -49,6 +49,8 @@ void OpenProject(const std::string& project, TMorphGrid& grid) {
     grid.SetPictureSize(Point(kStartWidth, kStartHeight));
     grid.SetGridSize(Point(kStartGridSize, kStartGridSize));
     grid.LoadGridFile(project);
+    // A render of a project without its pictures would only look right by accident.
+    if (!grid.MissingPictures.empty()) throw EFOpenError(grid.MissingPictures);
 }
 
 void RunConvert(const std::vector<std::string>& args, std::ostream&) {

@@ -82,7 +82,11 @@ public:
     // Picture files and grid files.
     void LoadStartPicture(const std::string& fileName);
     void LoadEndPicture(const std::string& fileName);
+    // A picture the project names but that is found nowhere does not stop the load: it is
+    // made white at the project's picture size, its stored name is kept, and
+    // MissingPictures says which names were looked for where ("" when all were found).
     void LoadGridFile(const std::string& fileName);
+    std::string MissingPictures;
     void SaveGridFile(const std::string& fileName);
 
     // Renders the in-between picture at Position (0 = start, 256 = end) into Dest, which is

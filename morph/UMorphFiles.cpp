@@ -15,29 +15,32 @@ namespace {
 
 // ---- picture loading -------------------------------------------------------------
 
-// The bare name of a picture path if a file of that name is in the current folder, else
-// empty. Projects written on Windows store paths such as C:\pics\a.bmp; their bare
-// name is what follows the last backslash or drive colon, tried after the plain one.
-std::string BareNameInCurrentFolder(const std::string& fileName) {
+// The names a picture path is looked for under: the path as given, then its bare name in
+// the current folder. Projects written on Windows store paths such as C:\pics\a.bmp; their
+// bare name is what follows the last backslash or drive colon, tried after the plain one.
+std::vector<std::string> PictureCandidates(const std::string& fileName) {
+    std::vector<std::string> names{fileName};
     const std::string bare = ExtractFileName(fileName);
-    if (!bare.empty() && FileExists(bare)) return bare;
+    if (!bare.empty() && bare != fileName) names.push_back(bare);
     const size_t cut = bare.find_last_of("\\:");
-    if (cut == std::string::npos) return std::string();
-    const std::string windowsBare = bare.substr(cut + 1);
-    if (!windowsBare.empty() && FileExists(windowsBare)) return windowsBare;
-    return std::string();
+    if (cut != std::string::npos && cut + 1 < bare.size()) names.push_back(bare.substr(cut + 1));
+    return names;
 }
 
-void LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
+// Loads the picture into the grid; false (and nothing changed) when no file of that name
+// is found.
+bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
     (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
 
     // A project moved together with its pictures finds them by bare name in the current
     // folder; the stored name keeps the path as given.
-    std::string name = fileName;
-    if (!FileExists(name)) {
-        name = BareNameInCurrentFolder(fileName);
-        if (name.empty()) return;
-    }
+    std::string name;
+    for (const std::string& candidate : PictureCandidates(fileName))
+        if (FileExists(candidate)) {
+            name = candidate;
+            break;
+        }
+    if (name.empty()) return false;
 
     // Loaded completely before anything of the grid changes: a reader failure (or an
     // unknown type, or an empty picture) leaves pictures, size and meshes as they were.
@@ -66,6 +69,24 @@ void LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
         other.Canvas().Draw(0, 0, g);
     }
     grid.ResetGrid();
+    return true;
+}
+
+// One line of the missing-picture message: the stored name and where it was looked for.
+std::string MissingPictureLine(const char* which, const std::string& fileName) {
+    std::string places;
+    for (const std::string& candidate : PictureCandidates(fileName))
+        places += (places.empty() ? "" : ", ") + ExpandFileName(candidate);
+    return Format("The %s picture \"%s\" was not found (looked for %s)", which, fileName.c_str(), places.c_str());
+}
+
+// A missing picture is shown white at the project's picture size.
+void MakeWhite(TBmp& picture, int32_t width, int32_t height) {
+    picture.SetWidth(width);
+    picture.SetHeight(height);
+    picture.Canvas().Brush.Color = clWhite;
+    picture.Canvas().Brush.Style = bsSolid;
+    picture.Canvas().FillRect(Rect(0, 0, width, height));
 }
 
 // ---- grid file layout ------------------------------------------------------------
@@ -161,6 +182,10 @@ void TMorphGrid::LoadStartPicture(const std::string& fileName) { LoadPicture(*th
 
 void TMorphGrid::LoadEndPicture(const std::string& fileName) { LoadPicture(*this, false, fileName); }
 
+// The largest side a project's missing pictures are made at when only the mesh tells the
+// size: a grid file is small, the raster it claims must stay reasonable.
+constexpr int32_t kMaxMissingSide = 16384;
+
 void TMorphGrid::LoadGridFile(const std::string& fileName) {
     if (!FileExists(fileName)) return;
     // A damaged file is refused whole, before anything changes.
@@ -168,8 +193,9 @@ void TMorphGrid::LoadGridFile(const std::string& fileName) {
 
     StartFileName = c.StartName;
     EndFileName = c.EndName;
-    LoadStartPicture(StartFileName);
-    LoadEndPicture(EndFileName);
+    MissingPictures.clear();
+    const bool startFound = LoadPicture(*this, true, StartFileName);
+    const bool endFound = LoadPicture(*this, false, EndFileName);
 
     Cols = c.Cols;
     Rows = c.Rows;
@@ -180,6 +206,29 @@ void TMorphGrid::LoadGridFile(const std::string& fileName) {
             EndMesh[i][j] = Point(GetInt32(p + 8), GetInt32(p + 12));
         }
     }
+
+    if (startFound && endFound) return;
+    // A missing picture never shows the previous project's: it is white at the project's
+    // size, which the found picture gives, or else the mesh's last corner (border points
+    // sit on the picture's edges).
+    if (!startFound && !endFound) {
+        const TPoint corner = StartMesh[size_t(UsedCols() - 1)][size_t(UsedRows() - 1)];
+        if (corner.X > 0 && corner.Y > 0 && corner.X <= kMaxMissingSide && corner.Y <= kMaxMissingSide) {
+            PictureWidth = corner.X;
+            PictureHeight = corner.Y;
+        }
+    }
+    // A project saved before it had pictures names none: white too, but nothing is missing.
+    std::string message;
+    if (!startFound) {
+        MakeWhite(StartBmp, PictureWidth, PictureHeight);
+        if (!StartFileName.empty()) message = MissingPictureLine("start", StartFileName) + ".";
+    }
+    if (!endFound) {
+        MakeWhite(EndBmp, PictureWidth, PictureHeight);
+        if (!EndFileName.empty()) message += (message.empty() ? "" : "\n") + MissingPictureLine("end", EndFileName) + ".";
+    }
+    MissingPictures = message;
 }
 
 void TMorphGrid::SaveGridFile(const std::string& fileName) {

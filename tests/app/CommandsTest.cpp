@@ -33,7 +33,7 @@ TEST_F(EditorTest, SaveProjectRightAfterStartWritesTheEmptyThreeByThreeGrid)
 {
     const std::string path = PathOf("new.grid");
     Dialogs.Answers.push_back(path);
-    Main().Saveproject1->trigger();
+    Act("Saveproject1")->trigger();
     ASSERT_EQ(Dialogs.Asked, std::vector<std::string>{"SaveDialog1"});
     EXPECT_TRUE(Dialogs.Messages.empty());
     const std::vector<uint8_t> bytes = ReadAll(path);
@@ -44,15 +44,17 @@ TEST_F(EditorTest, SaveProjectRightAfterStartWritesTheEmptyThreeByThreeGrid)
     EXPECT_EQ(U32(bytes, 12), 3u);  // rows
     // Choosing the file moved the program into its folder; the dialog remembers the name.
     EXPECT_EQ(std::filesystem::canonical(GetCurrentDir()), std::filesystem::canonical(Dir));
-    EXPECT_EQ(Main().SaveDialog1.FileName, path);
+    Dialogs.Answers.push_back(std::nullopt);
+    Act("Saveproject1")->trigger();
+    EXPECT_EQ(Dialogs.Runs.back().FileName, path);
 }
 
 TEST_F(EditorTest, CancelledDialogsChangeNothing)
 {
     const TMesh start = Grid().StartMesh;
     const std::string cwd = GetCurrentDir();
-    for (QAction* a : {Main().Openproject1, Main().Saveproject1, Main().Openstartpicture1, Main().Openendpicture1,
-                       Main().Saveasavi1, Main().Savecurentmorphpicture1}) {
+    for (QAction* a : {Act("Openproject1"), Act("Saveproject1"), Act("Openstartpicture1"), Act("Openendpicture1"),
+                       Act("Saveasavi1"), Act("Savecurentmorphpicture1")}) {
         Dialogs.Answers.push_back(std::nullopt);
         a->trigger();
     }
@@ -60,47 +62,51 @@ TEST_F(EditorTest, CancelledDialogsChangeNothing)
                                                         "OpenPictureDialog1", "SaveDialog2", "SavePictureDialog1"}));
     EXPECT_EQ(Grid().StartMesh, start);
     EXPECT_TRUE(Grid().StartBmp.Empty());
-    EXPECT_EQ(Preview().Tbpos->value(), 128);
-    EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+    EXPECT_EQ(Tbpos()->value(), 128);
+    EXPECT_TRUE(AllPixels(PreviewImage()->Picture(), clWhite));
     EXPECT_EQ(GetCurrentDir(), cwd);
     EXPECT_TRUE(std::filesystem::is_empty(Dir));
     EXPECT_TRUE(Dialogs.Messages.empty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(EditorTest, OpenProjectWithMissingPicturesKeepsPicturesAndLoadsMeshes)
+TEST_F(EditorTest, OpenProjectWithAMissingPictureSaysSoAndShowsItWhite)
 {
     OpenStart(MakePicture("a.bmp", 40, 30, 1));
     OpenEnd(MakePicture("b.bmp", 40, 30, 2));
-    TBitmap startBefore;
-    startBefore.Assign(Grid().StartBmp);
 
-    // A 5 x 4 project whose pictures are gone.
+    // A 5 x 4 project whose end picture is gone; its start picture is another one.
+    MakePicture("s.bmp", 40, 30, 3);
     {
         TMorphGrid other;
         other.SetPictureSize(Point(40, 30));
         other.SetGridSize(Point(5, 4));
         other.StartMesh[2][2] = Point(7, 9);
         other.EndMesh[2][2] = Point(30, 25);
-        other.StartFileName = PathOf("gone_start.bmp");
+        other.StartFileName = PathOf("s.bmp");
         other.EndFileName = PathOf("gone_end.bmp");
         other.SaveGridFile(PathOf("moved.grid"));
     }
+    Dialogs.SaveAnswers.push_back(TSaveAnswer::Discard);
     Dialogs.Answers.push_back(PathOf("moved.grid"));
-    Main().Openproject1->trigger();
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    Act("Openproject1")->trigger();
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_NE(Dialogs.Messages[0].find(PathOf("gone_end.bmp")), std::string::npos) << Dialogs.Messages[0];
     EXPECT_EQ(Grid().Cols, 5);
     EXPECT_EQ(Grid().Rows, 4);
     EXPECT_EQ(Grid().StartMesh[2][2], Point(7, 9));
     EXPECT_EQ(Grid().EndMesh[2][2], Point(30, 25));
-    EXPECT_EQ(DifferentPixels(startBefore, Grid().StartBmp), 0);
-    EXPECT_EQ(Grid().PictureWidth, 40);
-    // The spin edits keep their former values.
-    EXPECT_EQ(Main().SeGridWidth->value(), 3);
-    EXPECT_EQ(Main().SeGridHeight->value(), 3);
-    // The panes show the loaded mesh.
-    EXPECT_EQ(Main().Image1->Picture().PixelColor(7 - 2, 9), clLime);
-    EXPECT_EQ(Main().Image2->Picture().PixelColor(30 - 2, 25), clLime);
+    EXPECT_EQ(Grid().EndFileName, PathOf("gone_end.bmp"));
+    // The end pane is white at the project's size, not the previous project's picture.
+    EXPECT_TRUE(AllPixels(Grid().EndBmp, clWhite));
+    EXPECT_EQ(MainImage2()->Picture().Width(), 40);
+    EXPECT_EQ(Find<QSpinBox>(Main(), "SeGridWidth")->value(), 5);
+    EXPECT_EQ(Find<QSpinBox>(Main(), "SeGridHeight")->value(), 4);
+    EXPECT_EQ(MainImage1()->Picture().PixelColor(7 - 2, 9), clLime);
+    EXPECT_EQ(MainImage2()->Picture().PixelColor(30 - 2, 25), clLime);
+    // The opened project is the current one, saved as it came.
+    EXPECT_FALSE(Main().IsModified());
+    EXPECT_EQ(Main().ProjectFileName(), PathOf("moved.grid"));
 }
 
 TEST_F(EditorTest, OpenProjectFindsPicturesBesideItByBareName)
@@ -118,12 +124,12 @@ TEST_F(EditorTest, OpenProjectFindsPicturesBesideItByBareName)
         g.SaveGridFile(PathOf("moved/p.grid"));
     }
     Dialogs.Answers.push_back(PathOf("moved/p.grid"));
-    Main().Openproject1->trigger();
+    Act("Openproject1")->trigger();
     EXPECT_TRUE(Dialogs.Messages.empty());
     EXPECT_EQ(Grid().PictureWidth, 24);
     EXPECT_EQ(Grid().PictureHeight, 20);
-    EXPECT_EQ(Main().Image1->size(), QSize(24, 20));
-    EXPECT_EQ(Preview().Image1->size(), QSize(24, 20));
+    EXPECT_EQ(MainImage1()->size(), QSize(24, 20));
+    EXPECT_EQ(PreviewImage()->size(), QSize(24, 20));
 }
 
 TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
@@ -135,24 +141,24 @@ TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
     EXPECT_EQ(Grid().PictureWidth, 40);
     EXPECT_EQ(Grid().PictureHeight, 30);
     EXPECT_EQ(Grid().EndBmp.Width(), 40);  // the first picture fills both
-    for (TPicturePane* pane : {Main().Image1, Main().Image2}) {
+    for (TPicturePane* pane : {MainImage1(), MainImage2()}) {
         EXPECT_EQ(pane->size(), QSize(40, 30));
         EXPECT_EQ(pane->Picture().Width(), 40);
         EXPECT_EQ(pane->Picture().Height(), 30);
     }
-    EXPECT_EQ(Preview().Image1->size(), QSize(40, 30));
-    EXPECT_EQ(Preview().Image1->Picture().Width(), 40);
-    EXPECT_TRUE(AllPixels(Preview().Image1->Picture(), clWhite));
+    EXPECT_EQ(PreviewImage()->size(), QSize(40, 30));
+    EXPECT_EQ(PreviewImage()->Picture().Width(), 40);
+    EXPECT_TRUE(PreviewShowsSlider());
 
     OpenEnd(MakePicture("large.bmp", 64, 48, 2));
     EXPECT_EQ(Grid().PictureWidth, 64);
     EXPECT_EQ(Grid().PictureHeight, 48);
     EXPECT_EQ(Grid().StartBmp.Width(), 64);  // stretched up
-    EXPECT_EQ(Main().Image1->size(), QSize(64, 48));
-    EXPECT_EQ(Main().Image2->size(), QSize(64, 48));
-    EXPECT_EQ(Preview().Image1->size(), QSize(64, 48));
+    EXPECT_EQ(MainImage1()->size(), QSize(64, 48));
+    EXPECT_EQ(MainImage2()->size(), QSize(64, 48));
+    EXPECT_EQ(PreviewImage()->size(), QSize(64, 48));
     // The pane shows the picture under the mesh.
-    EXPECT_EQ(Main().Image2->Picture().PixelColor(10, 10) & 0xFFFFFF, Grid().EndBmp.PixelColor(10, 10) & 0xFFFFFF);
+    EXPECT_EQ(MainImage2()->Picture().PixelColor(10, 10) & 0xFFFFFF, Grid().EndBmp.PixelColor(10, 10) & 0xFFFFFF);
 }
 
 TEST_F(EditorTest, OpeningAPictureWhilePreviewIsClosedStillFitsIt)
@@ -161,40 +167,40 @@ TEST_F(EditorTest, OpeningAPictureWhilePreviewIsClosedStillFitsIt)
     OpenStart(MakePicture("small.bmp", 40, 30, 1));
     OpenEnd(MakePicture("other.bmp", 50, 36, 2));
     // Another refresh while hidden must not grow the window again.
-    RightPress(Main().Image1, QPoint(5, 5));
-    Main().Insert1->trigger();
-    Main().Viewmorphwindow1->trigger();
-    EXPECT_EQ(Preview().Image1->size(), QSize(50, 36));
-    EXPECT_EQ(Preview().Image1->Picture().Width(), 50);
-    EXPECT_EQ(Preview().Image1->Picture().Height(), 36);
+    RightPress(MainImage1(), QPoint(5, 5));
+    Act("Insert1")->trigger();
+    Act("Viewmorphwindow1")->trigger();
+    EXPECT_EQ(PreviewImage()->size(), QSize(50, 36));
+    EXPECT_EQ(PreviewImage()->Picture().Width(), 50);
+    EXPECT_EQ(PreviewImage()->Picture().Height(), 36);
 }
 
-TEST_F(EditorTest, SaveMorphPictureIsWhiteAfterASizeChangeAndThePreviewAfterARender)
+TEST_F(EditorTest, SaveMorphPictureIsTheMorphAtTheSliderRightAfterOpeningPictures)
 {
     OpenStart(MakePicture("a.bmp", 40, 30, 1));
     OpenEnd(MakePicture("b.bmp", 40, 30, 2));
-    const std::string white = PathOf("white.bmp");
-    Dialogs.Answers.push_back(white);
-    Main().Savecurentmorphpicture1->trigger();
+    const std::string first = PathOf("first.bmp");
+    Dialogs.Answers.push_back(first);
+    Act("Savecurentmorphpicture1")->trigger();
     ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
     TBitmap saved;
-    saved.LoadImageFile(white);
+    saved.LoadImageFile(first);
     EXPECT_EQ(saved.Width(), 40);
     EXPECT_EQ(saved.Height(), 30);
-    EXPECT_TRUE(AllPixels(saved, clWhite));
+    EXPECT_EQ(DifferentPixels(saved, *RenderedOnWhite(Grid(), 128)), 0);
 
-    Preview().Tbpos->setValue(77);
+    Tbpos()->setValue(77);
     const std::string rendered = PathOf("rendered.bmp");
     Dialogs.Answers.push_back(rendered);
-    Main().Savecurentmorphpicture1->trigger();
+    Act("Savecurentmorphpicture1")->trigger();
     saved.LoadImageFile(rendered);
-    EXPECT_EQ(DifferentPixels(saved, Preview().Image1->Picture()), 0);
+    EXPECT_EQ(DifferentPixels(saved, PreviewImage()->Picture()), 0);
     EXPECT_FALSE(AllPixels(saved, clWhite));
 
     // Whatever size the preview window has, the saved picture has the picture size.
     Preview().resize(Preview().width() - 10, Preview().height());
     Dialogs.Answers.push_back(rendered);
-    Main().Savecurentmorphpicture1->trigger();
+    Act("Savecurentmorphpicture1")->trigger();
     saved.LoadImageFile(rendered);
     EXPECT_EQ(saved.Width(), 40);
     EXPECT_EQ(saved.Height(), 30);
@@ -204,15 +210,15 @@ TEST_F(EditorTest, SaveAsAviOfThreeSecondsWritesSeventySixFramesAndLeavesSliderA
 {
     OpenStart(MakePicture("a.bmp", 16, 12, 1));
     OpenEnd(MakePicture("b.bmp", 16, 12, 2));
-    Preview().Tbpos->setValue(0);
-    ASSERT_EQ(Preview().SeDuration->value(), 3000);
+    Tbpos()->setValue(0);
+    ASSERT_EQ(SeDuration()->value(), 3000);
     QStringList progress;
-    QObject::connect(Main().StatusBar1, &QStatusBar::messageChanged,
+    QObject::connect(Main().statusBar(), &QStatusBar::messageChanged,
                      [&progress](const QString& text) { progress << text; });
 
     const std::string path = PathOf("movie.avi");
     Dialogs.Answers.push_back(path);
-    Main().Saveasavi1->trigger();
+    Act("Saveasavi1")->trigger();
     ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
 
     const std::vector<uint8_t> avi = ReadAll(path);
@@ -226,7 +232,7 @@ TEST_F(EditorTest, SaveAsAviOfThreeSecondsWritesSeventySixFramesAndLeavesSliderA
     EXPECT_EQ(U32(avi, 64), 16u);
     EXPECT_EQ(U32(avi, 68), 12u);
 
-    EXPECT_EQ(Preview().Tbpos->value(), 255);
+    EXPECT_EQ(Tbpos()->value(), 255);
     // The preview shows the morph at 255.
     TBitmap expected;
     expected.SetPixelFormat(pf32bit);
@@ -234,11 +240,11 @@ TEST_F(EditorTest, SaveAsAviOfThreeSecondsWritesSeventySixFramesAndLeavesSliderA
     expected.Canvas().Brush.Color = clWhite;
     expected.Canvas().FillRect(Rect(0, 0, 16, 12));
     Grid().RenderMorph(expected, 255);
-    EXPECT_EQ(DifferentPixels(expected, Preview().Image1->Picture()), 0);
+    EXPECT_EQ(DifferentPixels(expected, PreviewImage()->Picture()), 0);
     // The status bar counted the frames, then went back to its own text.
     EXPECT_TRUE(progress.contains("Frame 1 of 76"));
     EXPECT_TRUE(progress.contains("Frame 76 of 76"));
-    EXPECT_TRUE(Main().StatusBar1->currentMessage().isEmpty());
+    EXPECT_TRUE(Main().statusBar()->currentMessage().isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -254,21 +260,22 @@ TEST_F(EditorTest, FailingCommandShowsItsMessageAndTheEditorGoesOn)
     OpenEnd(bad);
     ASSERT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_FALSE(Dialogs.Messages[0].empty());
-    // The grid kept its pictures and meshes; only the remembered name changed.
+    // The failed command changed nothing, not even the remembered name, and left no step.
     EXPECT_EQ(Grid().PictureWidth, 40);
     EXPECT_EQ(Grid().StartMesh, mesh);
-    EXPECT_EQ(Grid().EndFileName, bad);
+    EXPECT_TRUE(Grid().EndFileName.empty());
+    EXPECT_EQ(Main().History().Stack().count(), 1);
 
     // The editor goes on: the next command works.
     OpenEnd(MakePicture("next.bmp", 20, 10, 2));
     EXPECT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_EQ(Grid().PictureWidth, 20);
-    EXPECT_EQ(Main().Image1->size(), QSize(20, 10));
+    EXPECT_EQ(MainImage1()->size(), QSize(20, 10));
 
     // A project that cannot be written is reported the same way.
     const std::string unwritable = PathOf("no/such/folder/x.grid");
     Dialogs.Answers.push_back(unwritable);
-    Main().Saveproject1->trigger();
+    Act("Saveproject1")->trigger();
     EXPECT_EQ(Dialogs.Messages.size(), 2u);
 }
 
@@ -281,7 +288,7 @@ TEST_F(EditorTest, DemoProjectOpensWithBothFacesAndItsMeshes)
     const std::string demo = std::string(QV_TEST_DATA_DIR) + "/../../examples/faces.grid";
     ASSERT_TRUE(FileExists(demo));
     Dialogs.Answers.push_back(demo);
-    Main().Openproject1->trigger();
+    Act("Openproject1")->trigger();
     ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
     EXPECT_EQ(Grid().StartFileName, "start.jpg");  // found beside the project by bare name
     EXPECT_EQ(Grid().PictureWidth, 320);
@@ -290,10 +297,10 @@ TEST_F(EditorTest, DemoProjectOpensWithBothFacesAndItsMeshes)
     EXPECT_EQ(Grid().Rows, 7);
     EXPECT_EQ(Grid().StartMesh[2][2], Point(120, 140));  // the left eye on each face
     EXPECT_EQ(Grid().EndMesh[2][2], Point(130, 100));
-    EXPECT_EQ(Preview().Image1->size(), QSize(320, 320));
+    EXPECT_EQ(PreviewImage()->size(), QSize(320, 320));
     // The two faces differ, and the middle of the morph is neither of them.
-    Preview().Tbpos->setValue(128);
-    const TBitmap& shown = Preview().Image1->Picture();
+    Tbpos()->setValue(128);
+    const TBitmap& shown = PreviewImage()->Picture();
     EXPECT_GT(DifferentPixels(Grid().StartBmp, Grid().EndBmp), 320 * 320 / 2);
     EXPECT_GT(DifferentPixels(shown, Grid().StartBmp), 0);
     EXPECT_GT(DifferentPixels(shown, Grid().EndBmp), 0);
@@ -306,15 +313,15 @@ namespace qv::test {
 TEST_F(EditorTest, FailedAviExportShowsItsMessageAndRestoresCursorAndStatusBar)
 {
     OpenStart(MakePicture("a.bmp", 16, 12, 1));
-    Preview().SeDuration->setValue(40);  // two frames
+    SeDuration()->setValue(40);  // two frames
     Dialogs.Answers.push_back(PathOf("missing/folder/movie.avi"));
-    Main().Saveasavi1->trigger();
+    Act("Saveasavi1")->trigger();
     EXPECT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(Main().StatusBar1->currentMessage().isEmpty());
+    EXPECT_TRUE(Main().statusBar()->currentMessage().isEmpty());
     EXPECT_FALSE(std::filesystem::exists(PathOf("missing/folder/movie.avi")));
     // The frames were made before the write failed: the slider followed them to the end.
-    EXPECT_EQ(Preview().Tbpos->value(), 255);
+    EXPECT_EQ(Tbpos()->value(), 255);
 }
 
 }  // namespace qv::test
@@ -326,28 +333,29 @@ TEST_F(EditorTest, AviFramesHaveThePictureSizeWhateverThePreviewWindowsSize)
 {
     OpenStart(MakePicture("a.bmp", 16, 12, 1));
     OpenEnd(MakePicture("b.bmp", 16, 12, 2));
-    // A preview window smaller than the picture, showing the end of a playback while the
-    // slider stands at 0.
+    // A preview window smaller than the picture, showing something else than the slider's
+    // position 0.
     Preview().resize(10, Preview().height() - 5);
-    Preview().SeDuration->setValue(40);
-    Preview().Tbpos->setValue(0);
-    Preview().SpeedButton1->click();
-    ASSERT_EQ(Preview().LastPlayPosition(), 255);
+    SeDuration()->setValue(40);
+    Tbpos()->setValue(0);
+    TBitmap& shown = PreviewImage()->Picture();
+    shown.Canvas().Brush.Color = clBlack;
+    shown.Canvas().FillRect(Rect(0, 0, shown.Width(), shown.Height()));
 
     // The first frame is rendered into the preview at 0 although the slider showed 0.
     int firstFrameDifferences = -2;
-    QObject::connect(Main().StatusBar1, &QStatusBar::messageChanged, [&](const QString& text) {
+    QObject::connect(Main().statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
         if (text == "Frame 1 of 2") {
             TBitmap cut;  // what a 10-pixel-wide preview can show of position 0
             cut.Assign(*RenderedOnWhite(Grid(), 0));
-            cut.SetWidth(Preview().Image1->Picture().Width());
-            cut.SetHeight(Preview().Image1->Picture().Height());
-            firstFrameDifferences = DifferentPixels(cut, Preview().Image1->Picture());
+            cut.SetWidth(PreviewImage()->Picture().Width());
+            cut.SetHeight(PreviewImage()->Picture().Height());
+            firstFrameDifferences = DifferentPixels(cut, PreviewImage()->Picture());
         }
     });
     const std::string path = PathOf("small-preview.avi");
     Dialogs.Answers.push_back(path);
-    Main().Saveasavi1->trigger();
+    Act("Saveasavi1")->trigger();
     ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
     EXPECT_EQ(firstFrameDifferences, 0);
 
@@ -378,55 +386,62 @@ TEST_F(EditorTest, AviFramesHaveThePictureSizeWhateverThePreviewWindowsSize)
 
 TEST_F(EditorTest, DraggingTheSplitterKeepsThePictureSizes)
 {
-    Main().Splitter1->setSizes({150, 644});
+    Find<QSplitter>(Main(), "Splitter1")->setSizes({150, 644});
     QCoreApplication::processEvents();
-    EXPECT_EQ(Main().ScrollBox1->width(), 150);
-    EXPECT_EQ(Main().Image1->size(), QSize(337, 313));
-    EXPECT_EQ(Main().Image1->Picture().Width(), 337);
+    EXPECT_EQ(Find<QScrollArea>(Main(), "ScrollBox1")->width(), 150);
+    EXPECT_EQ(MainImage1()->size(), QSize(337, 313));
+    EXPECT_EQ(MainImage1()->Picture().Width(), 337);
     EXPECT_EQ(Grid().PictureWidth, 337);
 }
 
-TEST_F(EditorTest, OpeningAPictureDiscardsMeshEditsAndAMissingProjectOnlyRefreshes)
+TEST_F(EditorTest, OpeningAPictureDiscardsMeshEditsAndAMissingProjectChangesNothing)
 {
     OpenStart(MakePicture("a.bmp", 40, 30, 1));
-    Press(Main().Image1, Qt::LeftButton, QPoint(20, 15));
-    Move(Main().Image1, QPoint(25, 18));
-    Release(Main().Image1, Qt::LeftButton, QPoint(25, 18));
+    Press(MainImage1(), Qt::LeftButton, QPoint(20, 15));
+    Move(MainImage1(), QPoint(25, 18));
+    Release(MainImage1(), Qt::LeftButton, QPoint(25, 18));
     ASSERT_EQ(Grid().StartMesh[1][1], Point(25, 18));
     OpenEnd(MakePicture("same-size.bmp", 40, 30, 2));
     EXPECT_EQ(Grid().StartMesh[1][1], Point(20, 15));
 
+    const int steps = Main().History().Stack().count();
+
+    Dialogs.SaveAnswers.push_back(TSaveAnswer::Discard);
     Dialogs.Answers.push_back(PathOf("typed-but-missing.grid"));
-    Main().Openproject1->trigger();
-    EXPECT_TRUE(Dialogs.Messages.empty());
+    Act("Openproject1")->trigger();
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_NE(Dialogs.Messages[0].find("typed-but-missing.grid"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_EQ(Grid().PictureWidth, 40);
     EXPECT_EQ(Grid().StartMesh[1][1], Point(20, 15));
+    EXPECT_EQ(Main().History().Stack().count(), steps);
+    EXPECT_TRUE(Main().IsModified());
 }
 
 }  // namespace qv::test
 
 namespace qv::test {
 
-TEST_F(EditorTest, SaveAfterOpeningAPictureOfTheSameSizeWritesWhatThePreviewShowed)
+TEST_F(EditorTest, SaveAfterOpeningAPictureOfTheSameSizeWritesTheNewMorph)
 {
     OpenStart(MakePicture("a.bmp", 40, 30, 1));
     OpenEnd(MakePicture("b.bmp", 40, 30, 2));
-    Preview().Tbpos->setValue(77);
+    Tbpos()->setValue(77);
     TBitmap shown;
-    shown.Assign(Preview().Image1->Picture());
+    shown.Assign(PreviewImage()->Picture());
     ASSERT_FALSE(AllPixels(shown, clWhite));
 
-    // Same size: the preview is neither cleared nor rendered again.
+    // Same size: the preview is rendered again all the same.
     OpenStart(MakePicture("c.bmp", 40, 30, 3));
+    EXPECT_TRUE(PreviewShowsSlider());
     const std::string path = PathOf("kept.bmp");
     Dialogs.Answers.push_back(path);
-    Main().Savecurentmorphpicture1->trigger();
+    Act("Savecurentmorphpicture1")->trigger();
     ASSERT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages.front();
     TBitmap saved;
     saved.LoadImageFile(path);
-    EXPECT_EQ(DifferentPixels(saved, shown), 0);
-    // It is not the morph of the new pictures: that one differs.
-    EXPECT_GT(DifferentPixels(saved, *RenderedOnWhite(Grid(), 77)), 0);
+    EXPECT_EQ(DifferentPixels(saved, *RenderedOnWhite(Grid(), 77)), 0);
+    // Not what the preview showed before the new picture.
+    EXPECT_GT(DifferentPixels(saved, shown), 0);
 }
 
 }  // namespace qv::test

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QSlider>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QTest>
 #include <QTimer>
 #include <deque>
@@ -18,16 +21,22 @@
 #include "app/FrmMorpherGridEdit.h"
 #include "app/FrmPlay.h"
 #include "app/PicturePane.h"
+#include "app/ProjectHistory.h"
+#include "app/Settings.h"
 #include "framework/Graphics.h"
 #include "framework/System.h"
 
 namespace qv::test {
+
+std::unique_ptr<TBitmap> RenderedOnWhite(TMorphGrid& grid, int position);
+int DifferentPixels(const TBitmap& a, const TBitmap& b);
 
 // Answers the dialogs from a queue and records what the editor asked and showed.
 class TFakeDialogs : public IDialogs {
 public:
     std::deque<std::optional<std::string>> Answers;  // nullopt = the user cancels
     std::vector<std::string> Asked;                   // names of the dialogs run, in order
+    std::vector<TFileDialog> Runs;                    // the dialogs as they were run
     std::vector<std::string> Messages;                // texts of the message boxes
     std::vector<std::string> Questions;
     bool QuestionAnswer = true;
@@ -35,6 +44,7 @@ public:
     std::optional<std::string> RunFileDialog(const TFileDialog& dialog) override
     {
         Asked.push_back(dialog.Name);
+        Runs.push_back(dialog);
         if (Answers.empty()) {
             ADD_FAILURE() << "unexpected dialog " << dialog.Name;
             return std::nullopt;
@@ -49,7 +59,35 @@ public:
         Questions.push_back(text);
         return QuestionAnswer;
     }
+    std::deque<TSaveAnswer> SaveAnswers;  // answers to "Save changes to NAME?"
+    std::vector<std::string> SavePrompts; // the NAMEs asked about
+    TSaveAnswer AskSaveChanges(const std::string& name) override
+    {
+        SavePrompts.push_back(name);
+        if (SaveAnswers.empty()) {
+            ADD_FAILURE() << "unexpected save question for " << name;
+            return TSaveAnswer::Cancel;
+        }
+        const TSaveAnswer answer = SaveAnswers.front();
+        SaveAnswers.pop_front();
+        return answer;
+    }
 };
+
+// A component of a window under its object name; a missing one fails the test.
+template <class T>
+T* Find(const QObject& window, const char* name)
+{
+    T* found = window.findChild<T*>(name);
+    if (!found)
+        ADD_FAILURE() << "no component " << name;
+    return found;
+}
+// Picture panes are found as widgets (the class has no meta-object of its own).
+inline TPicturePane* FindPane(const QObject& window, const char* name)
+{
+    return static_cast<TPicturePane*>(Find<QWidget>(window, name));
+}
 
 // The dialogs of the application object's own last-resort guard.
 inline TFakeDialogs& AppDialogs()
@@ -82,6 +120,7 @@ class EditorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        EditorSettings()->clear();  // the test run's own settings folder; every test starts afresh
         FOldDir = GetCurrentDir();
         Dir = UniqueTempDir();
         Editor = std::make_unique<TEditor>(Dialogs);
@@ -92,8 +131,8 @@ protected:
 
     void TearDown() override
     {
-        if (Main().PopupMenu->isVisible())
-            Main().PopupMenu->hide();
+        if (PopupMenu()->isVisible())
+            PopupMenu()->hide();
         Editor.reset();
         SetCurrentDir(FOldDir);
         std::error_code ignored;
@@ -101,6 +140,14 @@ protected:
     }
 
     TFMorpherGridEdit& Main() { return Editor->FMorpherGridEdit(); }
+    QAction* Act(const char* name) { return Find<QAction>(Main(), name); }
+    TPicturePane* MainImage1() { return FindPane(Main(), "Image1"); }
+    TPicturePane* MainImage2() { return FindPane(Main(), "Image2"); }
+    QMenu* PopupMenu() { return Find<QMenu>(Main(), "PopupMenu"); }
+    TPicturePane* PreviewImage() { return FindPane(Preview(), "Image1"); }
+    QSlider* Tbpos() { return Find<QSlider>(Preview(), "Tbpos"); }
+    QSpinBox* SeDuration() { return Find<QSpinBox>(Preview(), "SeDuration"); }
+    QToolButton* SpeedButton1() { return Find<QToolButton>(Preview(), "SpeedButton1"); }
     TFPreview& Preview() { return Editor->FPreview(); }
     TMorphGrid& Grid() { return *Main().MorphGrid; }
 
@@ -119,12 +166,12 @@ protected:
     void OpenStart(const std::string& path)
     {
         Dialogs.Answers.push_back(path);
-        Main().Openstartpicture1->trigger();
+        Act("Openstartpicture1")->trigger();
     }
     void OpenEnd(const std::string& path)
     {
         Dialogs.Answers.push_back(path);
-        Main().Openendpicture1->trigger();
+        Act("Openendpicture1")->trigger();
     }
 
     // Mouse events through the window, as the window system delivers them: Qt's implicit
@@ -149,11 +196,29 @@ protected:
     void RightPress(TPicturePane* pane, QPoint p)
     {
         QTest::mousePress(pane, Qt::RightButton, {}, p);
-        PopupShown = Main().PopupMenu->isVisible();
-        Main().PopupMenu->hide();
+        PopupShown = PopupMenu()->isVisible();
+        PopupMenu()->hide();
         QTest::mouseRelease(pane, Qt::RightButton, {}, p);
     }
     bool PopupShown = false;
+
+    // Lays the grid out as cols x rows, as one undoable step.
+    void SetGridSize(int cols, int rows)
+    {
+        Main().ChangeProject("Grid size", [&] { Grid().SetGridSize(Point(cols, rows)); });
+    }
+    // Paints the preview black, so that a test sees whether something rendered it again.
+    void BlackenPreview()
+    {
+        TBitmap& shown = PreviewImage()->Picture();
+        shown.Canvas().Brush.Color = clBlack;
+        shown.Canvas().FillRect(Rect(0, 0, shown.Width(), shown.Height()));
+    }
+    // The preview shows the morph at the slider's position.
+    bool PreviewShowsSlider()
+    {
+        return DifferentPixels(*RenderedOnWhite(Grid(), Tbpos()->value()), PreviewImage()->Picture()) == 0;
+    }
 
     TFakeDialogs Dialogs;
     std::unique_ptr<TEditor> Editor;

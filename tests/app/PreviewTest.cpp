@@ -12,8 +12,8 @@ TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
 {
     OpenStart(MakePicture("a.bmp", 40, 30, 1));
     OpenEnd(MakePicture("b.bmp", 40, 30, 2));
-    Preview().Tbpos->setValue(0);
-    const TBitmap& shown = Preview().Image1->Picture();
+    Tbpos()->setValue(0);
+    const TBitmap& shown = PreviewImage()->Picture();
     ASSERT_EQ(shown.Width(), 40);
     // Every pixel the triangles cover is the start picture's own colour.
     int covered = 0;
@@ -24,50 +24,88 @@ TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
                 ++covered;
         }
     EXPECT_GE(covered, 39 * 29);
-    Preview().Tbpos->setValue(255);
+    Tbpos()->setValue(255);
     EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), shown), 0);
     EXPECT_GT(DifferentPixels(*RenderedOnWhite(Grid(), 0), shown), 0);
 }
 
 TEST_F(EditorTest, ResizingThePreviewLeavesAWhitePictureOfTheNewSize)
 {
-    Preview().Tbpos->setValue(10);
+    Tbpos()->setValue(10);
     Preview().resize(Preview().width() + 30, Preview().height() + 20);
     QCoreApplication::processEvents();
-    const TBitmap& shown = Preview().Image1->Picture();
+    const TBitmap& shown = PreviewImage()->Picture();
     EXPECT_EQ(shown.Width(), 337 + 30);
     EXPECT_EQ(shown.Height(), 313 + 20);
     EXPECT_EQ(shown.PixelFormat(), pf32bit);
     EXPECT_TRUE(AllPixels(shown, clWhite));
 }
 
-TEST_F(EditorTest, PlayEndsAtTheLastPositionWithTheSliderUnmoved)
+// Playback on a clock the test turns by hand: no waiting, no timing.
+class PlaybackTest : public EditorTest {
+protected:
+    void SetUp() override
+    {
+        EditorTest::SetUp();
+        Preview().Clock = [this] { return Now; };
+        OpenStart(MakePicture("a.bmp", 24, 16, 1));
+        OpenEnd(MakePicture("b.bmp", 24, 16, 2));
+        SeDuration()->setValue(1000);
+    }
+    // Slider and picture agree: the picture is the morph at the slider's position.
+    int PictureOffSlider() { return DifferentPixels(*RenderedOnWhite(Grid(), Tbpos()->value()), PreviewImage()->Picture()); }
+    uint32_t Now = 5000;
+};
+
+TEST_F(PlaybackTest, TheSliderFollowsAndTheEndLeavesSliderAndPictureAt255)
 {
-    OpenStart(MakePicture("a.bmp", 24, 16, 1));
-    OpenEnd(MakePicture("b.bmp", 24, 16, 2));
-    Preview().SeDuration->setValue(10);
-    Preview().Tbpos->setValue(100);
-    Preview().SpeedButton1->click();
-    EXPECT_EQ(Preview().LastPlayPosition(), 255);
-    EXPECT_GE(Preview().LastPlayFrames(), 1);
-    EXPECT_EQ(Preview().Tbpos->value(), 100);
-    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), Preview().Image1->Picture()), 0);
+    Tbpos()->setValue(100);
+    SpeedButton1()->click();
+    EXPECT_TRUE(Preview().IsPlaying());
+    EXPECT_EQ(SpeedButton1()->toolTip(), "Stop");
+    EXPECT_EQ(Tbpos()->value(), 0);
+    EXPECT_EQ(PictureOffSlider(), 0);
+    Now += 500;
+    Preview().AdvancePlayback();
+    EXPECT_EQ(Tbpos()->value(), 127);
+    EXPECT_EQ(PictureOffSlider(), 0);
+    Now += 600;  // past the end
+    Preview().AdvancePlayback();
+    EXPECT_FALSE(Preview().IsPlaying());
+    EXPECT_EQ(SpeedButton1()->toolTip(), "Play");
+    EXPECT_EQ(Tbpos()->value(), 255);
+    EXPECT_EQ(PictureOffSlider(), 0);
     EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
-TEST_F(EditorTest, PlaybackLetsOtherCommandsRunBetweenFrames)
+TEST_F(PlaybackTest, EveryWayOfStoppingLeavesSliderAndPictureAgreeing)
 {
-    Preview().SeDuration->setValue(60);
-    int ranInside = 0;
-    // Posted events run inside the play loop, between two frames.
-    QTimer::singleShot(0, &Preview(), [&] {
-        ++ranInside;
-        Preview().Tbpos->setValue(3);  // a slider move in the middle of playing
-    });
-    Preview().SpeedButton1->click();
-    EXPECT_EQ(ranInside, 1);
-    EXPECT_EQ(Preview().Tbpos->value(), 3);
-    EXPECT_EQ(Preview().LastPlayPosition(), 255);
+    const std::pair<const char*, std::function<void()>> stops[] = {
+        {"button", [this] { SpeedButton1()->click(); }},
+        {"Esc", [this] { QTest::keyClick(&Preview(), Qt::Key_Escape); }},
+        {"Space", [this] { QTest::keyClick(&Preview(), Qt::Key_Space); }},
+        {"slider", [this] { Tbpos()->triggerAction(QAbstractSlider::SliderSingleStepAdd); }},
+    };
+    Preview().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Preview()));
+    for (const auto& [name, stop] : stops) {
+        Preview().Play();
+        Now += 300;
+        Preview().AdvancePlayback();
+        ASSERT_TRUE(Preview().IsPlaying()) << name;
+        stop();
+        EXPECT_FALSE(Preview().IsPlaying()) << name;
+        const int stoppedAt = Tbpos()->value();
+        EXPECT_GE(stoppedAt, 76) << name;  // where the animation was (or a step on)
+        EXPECT_EQ(PictureOffSlider(), 0) << name;
+        Now += 300;  // a timer tick that was already queued changes nothing
+        Preview().AdvancePlayback();
+        EXPECT_EQ(Tbpos()->value(), stoppedAt) << name;
+    }
+    // Space also starts playback.
+    QTest::keyClick(&Preview(), Qt::Key_Space);
+    EXPECT_TRUE(Preview().IsPlaying());
+    Preview().Stop();
 }
 
 TEST(PlayPositionTest, FollowsElapsedTimeAndStopsAt255)
@@ -88,25 +126,3 @@ TEST(PlayPositionTest, FollowsElapsedTimeAndStopsAt255)
 
 }  // namespace qv::test
 
-namespace qv::test {
-
-TEST_F(EditorTest, ASecondPlaybackRunsInsideTheFirstWhichStillEndsAt255)
-{
-    OpenStart(MakePicture("a.bmp", 24, 16, 1));
-    OpenEnd(MakePicture("b.bmp", 24, 16, 2));
-    Preview().SeDuration->setValue(40);
-    int nested = 0;
-    QTimer::singleShot(0, &Preview(), [&] {
-        ++nested;
-        Preview().SpeedButton1->click();  // runs to its end here, inside the first loop
-        EXPECT_EQ(Preview().LastPlayPosition(), 255);
-    });
-    Preview().SpeedButton1->click();
-    EXPECT_EQ(nested, 1);
-    EXPECT_EQ(Preview().LastPlayPosition(), 255);
-    EXPECT_EQ(Preview().Tbpos->value(), 128);
-    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 255), Preview().Image1->Picture()), 0);
-    EXPECT_TRUE(Dialogs.Messages.empty());
-}
-
-}  // namespace qv::test

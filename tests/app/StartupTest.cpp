@@ -1,5 +1,6 @@
 // The state every start begins in, and the windows' components, texts and sizes.
 #include <QLabel>
+#include <set>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -34,7 +35,7 @@ TEST_F(EditorTest, StartsWithEvenThreeByThreeGridOverDefaultPicture)
 
 TEST_F(EditorTest, PanesAndPreviewShowThePictureSize)
 {
-    for (TPicturePane* pane : {Main().Image1, Main().Image2}) {
+    for (TPicturePane* pane : {MainImage1(), MainImage2()}) {
         EXPECT_EQ(pane->size(), QSize(337, 313));
         EXPECT_EQ(pane->Picture().Width(), 337);
         EXPECT_EQ(pane->Picture().Height(), 313);
@@ -42,14 +43,14 @@ TEST_F(EditorTest, PanesAndPreviewShowThePictureSize)
     }
     // The mesh is drawn over the (empty, white) picture: a lime marker at the centre point,
     // row 0 in the selection colour before the first click.
-    EXPECT_EQ(Main().Image1->Picture().PixelColor(168 - 2, 156), clLime);
-    EXPECT_EQ(Main().Image2->Picture().PixelColor(168 - 2, 156), clLime);
-    EXPECT_EQ(Main().Image1->Picture().PixelColor(100, 0), clGreen);
-    EXPECT_EQ(Main().Image1->Picture().PixelColor(100, 100), clWhite);
+    EXPECT_EQ(MainImage1()->Picture().PixelColor(168 - 2, 156), clLime);
+    EXPECT_EQ(MainImage2()->Picture().PixelColor(168 - 2, 156), clLime);
+    EXPECT_EQ(MainImage1()->Picture().PixelColor(100, 0), clGreen);
+    EXPECT_EQ(MainImage1()->Picture().PixelColor(100, 100), clWhite);
 
     EXPECT_TRUE(Preview().isVisible());
-    EXPECT_EQ(Preview().Image1->size(), QSize(337, 313));
-    const TBitmap& preview = Preview().Image1->Picture();
+    EXPECT_EQ(PreviewImage()->size(), QSize(337, 313));
+    const TBitmap& preview = PreviewImage()->Picture();
     EXPECT_EQ(preview.PixelFormat(), pf32bit);
     EXPECT_EQ(preview.Width(), 337);
     EXPECT_EQ(preview.Height(), 313);
@@ -61,79 +62,114 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
 {
     TFMorpherGridEdit& w = Main();
     EXPECT_EQ(w.objectName(), "FMorpherGridEdit");
-    EXPECT_EQ(w.windowTitle(), "Quorvalin");
+    EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Untitled[*] \u2014 Quorvalin"));
+    EXPECT_FALSE(w.isWindowModified());
     EXPECT_EQ(w.size(), QSize(800, 600));
-    EXPECT_EQ(w.StatusText->text(), "  Use right mouse button to insert/delete row/column");
-    EXPECT_EQ(w.StatusBar1->height(), 19);
+    EXPECT_EQ(Find<QLabel>(w, "StatusText")->text(), "  Use right mouse button to insert/delete row/column");
+    EXPECT_EQ(w.statusBar()->height(), 19);
 
     // Every component is found under its name.
     for (const char* name : {"MainMenu1", "Panel1", "ScrollBox1", "Image1", "Splitter1", "ScrollBox2", "Image2",
                              "Panel2", "SeGridWidth", "SeGridHeight", "StatusBar1", "PopupMenu"})
         EXPECT_NE(w.findChild<QObject*>(name), nullptr) << name;
 
+    // Every item has its text, with a mnemonic of its own within its menu.
     struct Item { QAction* action; const char* name; const char* text; };
     const Item items[] = {
-        {w.Openproject1, "Openproject1", "Open project"},
-        {w.Saveproject1, "Saveproject1", "Save project"},
-        {w.Quit1, "Quit1", "Quit"},
-        {w.Openstartpicture1, "Openstartpicture1", "Open start picture"},
-        {w.Openendpicture1, "Openendpicture1", "Open end picture"},
-        {w.Saveasavi1, "Saveasavi1", "Save as avi"},
-        {w.Savecurentmorphpicture1, "Savecurentmorphpicture1", "Save curent morph picture"},
-        {w.Viewmorphwindow1, "Viewmorphwindow1", "View morph window"},
-        {w.About1, "About1", "About"},
-        {w.Insert1, "Insert1", "Insert row"},
-        {w.Insertrow1, "Insertrow1", "Insert column"},
-        {w.MnuDeleterow, "MnuDeleterow", "Delete row"},
-        {w.MnuDeletecolumn, "MnuDeletecolumn", "Delete column"},
+        {Find<QAction>(w, "Openproject1"), "Openproject1", "Open project"},
+        {Find<QAction>(w, "Save1"), "Save1", "Save"},
+        {Find<QAction>(w, "Saveproject1"), "Saveproject1", "Save project"},
+        {Find<QAction>(w, "Quit1"), "Quit1", "Quit"},
+        {Find<QAction>(w, "Openstartpicture1"), "Openstartpicture1", "Open start picture"},
+        {Find<QAction>(w, "Openendpicture1"), "Openendpicture1", "Open end picture"},
+        {Find<QAction>(w, "Saveasavi1"), "Saveasavi1", "Save as avi"},
+        {Find<QAction>(w, "Savecurentmorphpicture1"), "Savecurentmorphpicture1", "Save curent morph picture"},
+        {Find<QAction>(w, "Viewmorphwindow1"), "Viewmorphwindow1", "View morph window"},
+        {Find<QAction>(w, "About1"), "About1", "About"},
+        {Find<QAction>(w, "Insert1"), "Insert1", "Insert row"},
+        {Find<QAction>(w, "Insertrow1"), "Insertrow1", "Insert column"},
+        {Find<QAction>(w, "MnuDeleterow"), "MnuDeleterow", "Delete row"},
+        {Find<QAction>(w, "MnuDeletecolumn"), "MnuDeletecolumn", "Delete column"},
     };
     for (const Item& item : items) {
-        EXPECT_EQ(item.action->objectName(), item.name);
-        EXPECT_EQ(item.action->text(), item.text) << item.name;
-        EXPECT_EQ(w.findChild<QAction*>(item.name), item.action) << item.name;
+        ASSERT_NE(item.action, nullptr) << item.name;
+        EXPECT_EQ(QString(item.action->text()).remove('&'), item.text) << item.name;
+        EXPECT_EQ(item.action->text().count('&'), 1) << item.name;
     }
+    for (const char* menuName : {"File1", "Edit1", "Morph1", "Help1", "PopupMenu"}) {
+        std::set<char16_t> keys;
+        for (QAction* a : Find<QMenu>(w, menuName)->actions()) {
+            if (a->isSeparator())
+                continue;
+            const qsizetype at = a->text().indexOf('&');
+            ASSERT_GE(at, 0) << menuName << ": " << a->text().toStdString();
+            EXPECT_TRUE(keys.insert(a->text().at(at + 1).toLower().unicode()).second) << a->text().toStdString();
+        }
+    }
+    EXPECT_EQ(Find<QAction>(w, "Openproject1")->shortcut(), QKeySequence("Ctrl+O"));
+    EXPECT_EQ(Find<QAction>(w, "Save1")->shortcut(), QKeySequence("Ctrl+S"));
+    EXPECT_EQ(Find<QAction>(w, "Saveproject1")->shortcut(), QKeySequence("Ctrl+Shift+S"));
+    EXPECT_EQ(Find<QAction>(w, "Quit1")->shortcut(), QKeySequence("Ctrl+Q"));
+    EXPECT_EQ(Find<QAction>(w, "About1")->shortcut(), QKeySequence("F1"));
+    EXPECT_EQ(Find<QAction>(w, "Undo1")->shortcut(), QKeySequence("Ctrl+Z"));
+    EXPECT_EQ(Find<QAction>(w, "Redo1")->shortcuts(),
+              (QList<QKeySequence>{QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
     // Menus in order, with the separators where they belong.
-    const QList<QAction*> menus = w.MainMenu1->actions();
-    ASSERT_EQ(menus.size(), 3);
-    EXPECT_EQ(menus[0]->text(), "File");
-    EXPECT_EQ(menus[1]->text(), "Morph");
-    EXPECT_EQ(menus[2]->text(), "?");
+    const QList<QAction*> menus = Find<QMenuBar>(w, "MainMenu1")->actions();
+    ASSERT_EQ(menus.size(), 4);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    EXPECT_EQ(menus[1]->text(), "&Edit");
+    EXPECT_EQ(menus[2]->text(), "&Morph");
+    EXPECT_EQ(menus[3]->text(), "&?");
     QStringList morph;
-    for (QAction* a : w.Morph1->actions())
-        morph << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : Find<QMenu>(w, "Morph1")->actions())
+        morph << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
     EXPECT_EQ(morph.join('|'), "Open start picture|Open end picture|-|Save as avi|-|Save curent morph picture|-|"
                                "View morph window");
     QStringList popup;
-    for (QAction* a : w.PopupMenu->actions())
-        popup << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : PopupMenu()->actions())
+        popup << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
     EXPECT_EQ(popup.join('|'), "Insert row|Insert column|-|Delete row|Delete column");
 
-    EXPECT_EQ(w.ScrollBox1->width(), 401);
-    EXPECT_EQ(w.Splitter1->handleWidth(), 6);
-    EXPECT_EQ(w.Image1->pos(), QPoint(0, 0));
-    EXPECT_FALSE(w.ScrollBox1->widgetResizable());
+    EXPECT_EQ(Find<QScrollArea>(w, "ScrollBox1")->width(), 401);
+    EXPECT_EQ(Find<QSplitter>(w, "Splitter1")->handleWidth(), 6);
+    EXPECT_EQ(MainImage1()->pos(), QPoint(0, 0));
+    EXPECT_FALSE(Find<QScrollArea>(w, "ScrollBox1")->widgetResizable());
 
-    EXPECT_FALSE(w.Panel2->isVisible());
-    EXPECT_EQ(w.Panel2->height(), 41);
-    for (QSpinBox* spin : {w.SeGridWidth, w.SeGridHeight}) {
+    EXPECT_FALSE(Find<QFrame>(w, "Panel2")->isVisible());
+    EXPECT_EQ(Find<QFrame>(w, "Panel2")->height(), 41);
+    for (QSpinBox* spin : {Find<QSpinBox>(w, "SeGridWidth"), Find<QSpinBox>(w, "SeGridHeight")}) {
         EXPECT_EQ(spin->value(), 3);
-        EXPECT_EQ(spin->minimum(), 3);
+        EXPECT_EQ(spin->minimum(), 2);
         EXPECT_EQ(spin->maximum(), 100);
     }
-    EXPECT_EQ(w.Label1->text(), "Grid width");
-    EXPECT_EQ(w.Label2->text(), "Grid height");
-    EXPECT_EQ(w.Label3->text(), "use right mouse button to insert cols or rows");
+    EXPECT_EQ(Find<QLabel>(w, "Label1")->text(), "Grid width");
+    EXPECT_EQ(Find<QLabel>(w, "Label2")->text(), "Grid height");
+    EXPECT_EQ(Find<QLabel>(w, "Label3")->text(), "use right mouse button to insert cols or rows");
 
-    EXPECT_EQ(w.OpenDialog1.Filter, "Morphing Grid|*.grid");
-    EXPECT_EQ(w.SaveDialog1.DefaultExt, "*.grid");
-    EXPECT_EQ(w.SaveDialog1.FileName, "*.grid");
-    EXPECT_EQ(w.SaveDialog2.Filter, "Avi file|*.avi");
-    EXPECT_EQ(w.SaveDialog2.FileName, "*.avi");
+    // The file dialogs, as the commands run them.
+    for (const char* action : {"Openproject1", "Saveproject1", "Saveasavi1", "Openstartpicture1",
+                               "Savecurentmorphpicture1"}) {
+        Dialogs.Answers.push_back(std::nullopt);
+        Act(action)->trigger();
+    }
+    ASSERT_EQ(Dialogs.Runs.size(), 5u);
+    const TFileDialog& open = Dialogs.Runs[0];
+    const TFileDialog& save = Dialogs.Runs[1];
+    const TFileDialog& avi = Dialogs.Runs[2];
+    const TFileDialog& openPicture = Dialogs.Runs[3];
+    const TFileDialog& savePicture = Dialogs.Runs[4];
+    EXPECT_EQ(open.Filter, "Morphing Grid|*.grid");
+    EXPECT_EQ(save.DefaultExt, "*.grid");
+    EXPECT_EQ(save.FileName, "*.grid");
+    EXPECT_EQ(avi.Filter, "Avi file|*.avi");
+    EXPECT_EQ(avi.FileName, "*.avi");
     // The picture dialogs list the registered formats, "Tous" first.
-    EXPECT_EQ(w.OpenPictureDialog1.Filter.rfind("Tous", 0), 0u) << w.OpenPictureDialog1.Filter;
-    EXPECT_NE(w.OpenPictureDialog1.Filter.find("*.bmp"), std::string::npos);
-    EXPECT_EQ(w.SavePictureDialog1.Filter, w.OpenPictureDialog1.Filter);
-    EXPECT_TRUE(w.SavePictureDialog1.DefaultExt.empty());
+    EXPECT_EQ(openPicture.Filter.rfind("Tous", 0), 0u) << openPicture.Filter;
+    EXPECT_NE(openPicture.Filter.find("*.bmp"), std::string::npos);
+    EXPECT_EQ(savePicture.Filter, openPicture.Filter);
+    EXPECT_TRUE(savePicture.DefaultExt.empty());
+
 }
 
 TEST_F(EditorTest, PreviewWindowComponentsTextsAndLayout)
@@ -142,27 +178,25 @@ TEST_F(EditorTest, PreviewWindowComponentsTextsAndLayout)
     EXPECT_EQ(p.objectName(), "FPreview");
     EXPECT_EQ(p.windowTitle(), "Preview");
     EXPECT_TRUE(p.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(p.Panel1->height(), 48);
-    EXPECT_EQ(p.Image1->width(), p.width());
-    EXPECT_EQ(p.Image1->height() + 48, p.height());
-    EXPECT_EQ(p.Label2->text(), "Morph position");
-    EXPECT_EQ(p.Label1->text(), "Duration (ms)");
-    EXPECT_EQ(p.Tbpos->minimum(), 0);
-    EXPECT_EQ(p.Tbpos->maximum(), 255);
-    EXPECT_EQ(p.Tbpos->value(), 128);
-    EXPECT_EQ(p.Tbpos->tickInterval(), 8);
-    EXPECT_EQ(p.Tbpos->tickPosition(), QSlider::TicksBelow);
-    EXPECT_EQ(p.Tbpos->orientation(), Qt::Horizontal);
-    EXPECT_EQ(p.SeDuration->minimum(), 10);
-    EXPECT_EQ(p.SeDuration->maximum(), 10000);
-    EXPECT_EQ(p.SeDuration->value(), 3000);
-    EXPECT_FALSE(p.SpeedButton1->icon().isNull());
+    EXPECT_EQ(Find<QFrame>(p, "Panel1")->height(), 48);
+    EXPECT_EQ(PreviewImage()->width(), p.width());
+    EXPECT_EQ(PreviewImage()->height() + 48, p.height());
+    EXPECT_EQ(Find<QLabel>(p, "Label2")->text(), "Morph position");
+    EXPECT_EQ(Find<QLabel>(p, "Label1")->text(), "Duration (ms)");
+    EXPECT_EQ(Tbpos()->minimum(), 0);
+    EXPECT_EQ(Tbpos()->maximum(), 255);
+    EXPECT_EQ(Tbpos()->value(), 128);
+    EXPECT_EQ(Tbpos()->tickInterval(), 8);
+    EXPECT_EQ(Tbpos()->tickPosition(), QSlider::TicksBelow);
+    EXPECT_EQ(Tbpos()->orientation(), Qt::Horizontal);
+    EXPECT_EQ(SeDuration()->minimum(), 10);
+    EXPECT_EQ(SeDuration()->maximum(), 10000);
+    EXPECT_EQ(SeDuration()->value(), 3000);
+    EXPECT_FALSE(SpeedButton1()->icon().isNull());
     // The duration label stays inside the panel also in this narrow (337-pixel) window.
-    EXPECT_LE(p.Label1->geometry().right(), p.Panel1->width());
-    EXPECT_GE(p.Label1->x(), 0);
-    EXPECT_EQ(p.SpeedButton1->geometry(), QRect(16, 14, 23, 22));
-    EXPECT_EQ(p.findChild<QSlider*>("Tbpos"), p.Tbpos);
-    EXPECT_EQ(p.findChild<QSpinBox*>("SeDuration"), p.SeDuration);
+    EXPECT_LE(Find<QLabel>(p, "Label1")->geometry().right(), Find<QFrame>(p, "Panel1")->width());
+    EXPECT_GE(Find<QLabel>(p, "Label1")->x(), 0);
+    EXPECT_EQ(SpeedButton1()->geometry(), QRect(16, 14, 23, 22));
 }
 
 TEST_F(EditorTest, AboutBoxComponents)
@@ -186,7 +220,7 @@ TEST_F(EditorTest, AboutBoxComponents)
         EXPECT_TRUE(about.isModal());
         about.OKButton->click();
     });
-    Main().About1->trigger();
+    Act("About1")->trigger();
     EXPECT_FALSE(about.isVisible());
     EXPECT_EQ(about.result(), QDialog::Accepted);
 }
@@ -194,7 +228,7 @@ TEST_F(EditorTest, AboutBoxComponents)
 TEST_F(EditorTest, QuitEndsTheProgramWithoutQuestionsOrFiles)
 {
     Grid().StartMesh[1][1] = Point(10, 10);  // unsaved change
-    Main().Quit1->trigger();
+    Act("Quit1")->trigger();
     EXPECT_EQ(Terminations, 1);
     EXPECT_TRUE(Dialogs.Asked.empty());
     EXPECT_TRUE(Dialogs.Questions.empty());
@@ -206,16 +240,16 @@ TEST_F(EditorTest, QuitEndsTheProgramWithoutQuestionsOrFiles)
 
 TEST_F(EditorTest, ViewMorphWindowShowsTheClosedPreviewUnchanged)
 {
-    Preview().Tbpos->setValue(40);  // renders something that is not white
+    Tbpos()->setValue(40);  // renders something that is not white
     TBitmap before;
-    before.Assign(Preview().Image1->Picture());
+    before.Assign(PreviewImage()->Picture());
     const QRect geometry = Preview().geometry();
     Preview().close();
     EXPECT_FALSE(Preview().isVisible());
-    Main().Viewmorphwindow1->trigger();
+    Act("Viewmorphwindow1")->trigger();
     EXPECT_TRUE(Preview().isVisible());
     EXPECT_EQ(Preview().geometry(), geometry);
-    EXPECT_EQ(DifferentPixels(before, Preview().Image1->Picture()), 0);
+    EXPECT_EQ(DifferentPixels(before, PreviewImage()->Picture()), 0);
 }
 
 }  // namespace qv::test

@@ -130,6 +130,25 @@ void MakeProject(const TempFolder& dir) {
     g.SaveGridFile(dir / "proj/p.grid");
 }
 
+TEST(CliRender, AProjectWithAMissingPictureFailsAndWritesNothing) {
+    TempFolder dir;
+    testing::CurrentFolderGuard keep;
+    MakeProject(dir);
+    ASSERT_TRUE(DeleteFile(dir / "proj/e.bmp"));
+    ASSERT_TRUE(SetCurrentDir(dir.Path()));
+    const std::vector<std::vector<std::string>> commands = {
+        {"render", "proj/p.grid", "--position", "128", "out.bmp"},
+        {"avi", "proj/p.grid", "--duration", "200", "out.avi"},
+    };
+    for (const auto& command : commands) {
+        Result r = RunTool(command);
+        EXPECT_EQ(r.Code, 1) << command[0];
+        EXPECT_NE(r.Err.find("\"/gone/away/e.bmp\" was not found"), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find((dir / "proj/e.bmp")), std::string::npos) << r.Err;
+        EXPECT_FALSE(FileExists(dir / command.back())) << command[0];
+    }
+}
+
 TEST(CliRender, RendersFromTheProjectFolderAndWritesRelativeToTheStart) {
     TempFolder dir;
     testing::CurrentFolderGuard keep;

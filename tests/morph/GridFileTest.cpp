@@ -170,20 +170,82 @@ TEST(GridFileRoundTrip, MissingFileOrMissingPictures) {
     EXPECT_TRUE(g.StartMesh == before);
     EXPECT_EQ(g.StartFileName, dir / "s.bmp");
 
-    // A project naming pictures that exist nowhere: the pictures stay, counts and meshes load.
+    // A project naming pictures that exist nowhere: counts, meshes and names load, and the
+    // pictures are white at the picture size instead of the previous project's.
     TMorphGrid other;
     other.StartFileName = dir / "nowhere/a.bmp";
     other.EndFileName = dir / "nowhere/b.bmp";
     other.SetGridSize(Point(6, 3));
-    FillMeshes(other);
+    FillMeshes(other);  // its last corner is no picture size: the size stays
     other.SaveGridFile(dir / "p.grid");
     g.LoadGridFile(dir / "p.grid");
     EXPECT_EQ(g.PictureWidth, 10);
-    EXPECT_EQ(g.StartBmp.Width(), 10);
     EXPECT_EQ(g.Cols, 6);
     EXPECT_EQ(g.Rows, 3);
     EXPECT_EQ(g.StartFileName, dir / "nowhere/a.bmp");
     ExpectSameStoredPoints(g, other);
+    for (const TBmp* b : {&g.StartBmp, &g.EndBmp}) {
+        ASSERT_EQ(b->Width(), 10);
+        ASSERT_EQ(b->Height(), 10);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x) ASSERT_EQ(b->PixelColor(x, y) & 0xFFFFFF, clWhite);
+    }
+    // One message: both stored names and the places looked in.
+    for (const std::string& part : {dir / "nowhere/a.bmp", dir / "nowhere/b.bmp", ExpandFileName("a.bmp"), ExpandFileName("b.bmp")})
+        EXPECT_NE(g.MissingPictures.find(part), std::string::npos) << part << " in " << g.MissingPictures;
+}
+
+TEST(GridFileRoundTrip, OneMissingPictureIsWhiteAtTheProjectsSize) {
+    TempFolder dir;
+    WritePicture(dir / "s.bmp", 30, 20, 1);
+    WritePicture(dir / "old.bmp", 50, 40, 2);
+    struct Case {
+        const char* start;  // file names stored in the project
+        const char* end;
+        int width, height;  // the size the missing picture gets
+        bool startMissing, endMissing;
+    } cases[] = {
+        {"s.bmp", "gone.bmp", 30, 20, false, true},
+        {"gone.bmp", "s.bmp", 30, 20, true, false},
+        {"gone1.bmp", "gone2.bmp", 63, 48, true, true},  // the mesh's last corner (64 / 3 x 3)
+        {"", "", 63, 48, false, false},                  // saved before it had pictures
+    };
+    for (const Case& c : cases) {
+        TMorphGrid project;
+        project.SetPictureSize(Point(64, 48));
+        project.SetGridSize(Point(4, 3));
+        project.EndMesh[1][1] = Point(11, 12);
+        project.StartFileName = dir / c.start;
+        if (!*c.start) project.StartFileName.clear();
+        project.EndFileName = dir / c.end;
+        if (!*c.end) project.EndFileName.clear();
+        project.SaveGridFile(dir / "p.grid");
+
+        TMorphGrid g;
+        g.LoadStartPicture(dir / "old.bmp");  // a previous project's picture
+        g.LoadGridFile(dir / "p.grid");
+        SCOPED_TRACE(std::string(c.start) + " / " + c.end);
+        EXPECT_EQ(g.PictureWidth, c.width);
+        EXPECT_EQ(g.PictureHeight, c.height);
+        EXPECT_EQ(g.EndMesh[1][1], Point(11, 12));
+        EXPECT_EQ(g.StartFileName, project.StartFileName);
+        EXPECT_EQ(g.EndFileName, project.EndFileName);
+        for (bool isStart : {true, false}) {
+            const TBmp& b = g.Bmp(isStart);
+            EXPECT_EQ(b.Width(), c.width);
+            EXPECT_EQ(b.Height(), c.height);
+            const bool missing = isStart ? c.startMissing : c.endMissing;
+            const bool noName = !*(isStart ? c.start : c.end);
+            if (missing || noName) {
+                EXPECT_EQ(b.PixelColor(c.width / 2, c.height / 2) & 0xFFFFFF, clWhite);
+            }
+            const std::string& name = isStart ? g.StartFileName : g.EndFileName;
+            EXPECT_EQ(missing, !name.empty() && g.MissingPictures.find(name) != std::string::npos);
+        }
+        // The stored names are written back unchanged.
+        g.SaveGridFile(dir / "again.grid");
+        EXPECT_EQ(ReadAll(dir / "again.grid"), ReadAll(dir / "p.grid"));
+    }
 }
 
 TEST(GridFileRoundTrip, NameEdgeCasesOfTheStreamStrings) {
