@@ -30,6 +30,7 @@
 #include "framework/Picture.h"
 #include "framework/System.h"
 #include "imageio/GenericGraphic.h"
+#include "morph/MorphTiming.h"
 
 namespace qv {
 
@@ -114,6 +115,11 @@ void TFMorpherGridEdit::BuildMenus()
     Savecurentmorphpicture1 = add(Morph1, "Save &curent morph picture", "Savecurentmorphpicture1");
     Morph1->addSeparator();
     Viewmorphwindow1 = add(Morph1, "&View morph window", "Viewmorphwindow1");
+
+    View1 = MainMenu1->addMenu("&View");
+    View1->setObjectName("View1");
+    Smoothpreview1 = add(View1, "&Smooth preview", "Smoothpreview1");
+    Smoothpreview1->setCheckable(true);
 
     Help1 = MainMenu1->addMenu("&?");
     Help1->setObjectName("Help1");
@@ -264,6 +270,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(Saveasavi1, &TFMorpherGridEdit::Saveasavi1Click);
     bind(Savecurentmorphpicture1, &TFMorpherGridEdit::Savecurentmorphpicture1Click);
     bind(Viewmorphwindow1, &TFMorpherGridEdit::Viewmorphwindow1Click);
+    bind(Smoothpreview1, &TFMorpherGridEdit::Smoothpreview1Click);
     bind(About1, &TFMorpherGridEdit::About1Click);
     bind(Insert1, &TFMorpherGridEdit::Insert1Click);
     bind(Insertrow1, &TFMorpherGridEdit::Insertrow1Click);
@@ -310,6 +317,9 @@ void TFMorpherGridEdit::FormCreate()
 void TFMorpherGridEdit::SetPreview(TFPreview* preview)
 {
     FPreview = preview;
+    // A timing change is a change to the project (kept in its timing file).
+    if (FPreview)
+        FPreview->OnTimingChange = [this] { UpdateTitle(); };
 }
 
 void TFMorpherGridEdit::showEvent(QShowEvent* event)
@@ -391,7 +401,8 @@ std::string TFMorpherGridEdit::ProjectFileName() const
 
 bool TFMorpherGridEdit::IsModified() const
 {
-    return !FHistory->Stack().isClean();
+    // The timing is no undo step; it counts as modified until saved.
+    return !FHistory->Stack().isClean() || (FPreview && !(FPreview->RenderOptions().Timing == FSavedTiming));
 }
 
 void TFMorpherGridEdit::FormDestroy()
@@ -563,6 +574,7 @@ bool TFMorpherGridEdit::SaveProject()
     if (file.empty())
         return SaveProjectAs();
     MorphGrid->SaveGridFile(file);
+    SaveProjectTiming(file);
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
     UpdateTitle();
@@ -575,6 +587,7 @@ bool TFMorpherGridEdit::SaveProjectAs()
         return false;
     const std::string file = ExpandFileName(SaveDialog1.FileName);
     MorphGrid->SaveGridFile(file);
+    SaveProjectTiming(file);
     FHistory->SetProjectFileName(file);
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
@@ -598,6 +611,10 @@ void TFMorpherGridEdit::OpenProjectNow(const std::string& fileName)
         SetCurrentDir(oldDir);
         throw;
     }
+    // The timing beside the project; a damaged one is reported and left linear.
+    const TTimingLoad timing = LoadTiming(file);
+    FPreview->SetTiming(timing.Timing, timing.Note);
+    FSavedTiming = FPreview->RenderOptions().Timing;
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
     UpdateTitle();
@@ -605,6 +622,14 @@ void TFMorpherGridEdit::OpenProjectNow(const std::string& fileName)
     // The project is open all the same; the user learns what it lacks.
     if (!MorphGrid->MissingPictures.empty())
         FDialogs.ShowMessage(MorphGrid->MissingPictures);
+    if (!timing.Note.empty())
+        FDialogs.ShowMessage(timing.Note);
+}
+
+void TFMorpherGridEdit::SaveProjectTiming(const std::string& file)
+{
+    SaveTiming(file, FPreview->RenderOptions().Timing);
+    FSavedTiming = FPreview->RenderOptions().Timing;
 }
 
 void TFMorpherGridEdit::OpenProject(const std::string& fileName)
@@ -764,6 +789,11 @@ void TFMorpherGridEdit::Viewmorphwindow1Click()
     FPreview->show();
     FPreview->raise();
     FPreview->activateWindow();
+}
+
+void TFMorpherGridEdit::Smoothpreview1Click()
+{
+    FPreview->SetSmooth(Smoothpreview1->isChecked());
 }
 
 void TFMorpherGridEdit::About1Click()

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/Dialogs.h"
+#include "morph/MorphTiming.h"
 #include "morph/UMorph.h"
 
 class QAction;
@@ -92,6 +93,8 @@ private:
     // Sets what is enabled from the project and the selection.
     void UpdateActions();
     void UpdateTitle();
+    // Writes (or removes) the project's timing file beside it.
+    void SaveProjectTiming(const std::string& file);
     void RebuildRecentMenu();
     // Runs a file dialog and remembers its folder for the next run of the program.
     bool Ask(TFileDialog& dialog);
@@ -131,6 +134,7 @@ private:
     void Saveasavi1Click();
     void Savecurentmorphpicture1Click();
     void Viewmorphwindow1Click();
+    void Smoothpreview1Click();
     void About1Click();
 
     // The shared work of the two panes' handlers.
@@ -158,6 +162,8 @@ private:
     QAction* Saveasavi1 = nullptr;
     QAction* Savecurentmorphpicture1 = nullptr;
     QAction* Viewmorphwindow1 = nullptr;
+    QMenu* View1 = nullptr;
+    QAction* Smoothpreview1 = nullptr;  // checkable; off: the exact warp
     QMenu* Help1 = nullptr;
     QAction* About1 = nullptr;
 
@@ -198,6 +204,7 @@ private:
     TFrmAbout* FrmAbout = nullptr;
     bool FShown = false;
     bool FTerminating = false;  // the user agreed to end: a later close asks nothing
+    TMorphTiming FSavedTiming;  // the timing as last opened or saved
 };
 
 }  // namespace qv

@@ -17,6 +17,7 @@
 #include "app/ErrorGuard.h"
 #include "app/PicturePane.h"
 #include "app/QtOwn.h"
+#include "app/TimingPanel.h"
 #include "framework/System.h"
 #include "morph/UMorph.h"
 
@@ -121,8 +122,22 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
     SeDuration->setRange(10, 10000);
     SeDuration->setValue(3000);
 
+    PnlTiming = Own<TTimingPanel>(this);
+    // A narrow picture makes a narrow window: the panel is then cut off rather than
+    // widening the picture area.
+    PnlTiming->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    PnlTiming->setMinimumWidth(0);
+    PnlTiming->OnChange = [this] {
+        FOptions.Timing = PnlTiming->Timing();
+        Guarded(FDialogs, [this] { TbposChange(); });
+        if (OnTimingChange)
+            OnTimingChange();
+    };
+    layout->addWidget(PnlTiming);
+
     Panel1->installEventFilter(this);
-    resize(381, 369);
+    // The picture area keeps its designed size above the panels.
+    resize(381, 369 + PnlTiming->sizeHint().height());
     move(429, 322);
     PlacePanelControls();
 
@@ -241,11 +256,24 @@ void TFPreview::SetDuration(int milliseconds)
     SeDuration->setValue(milliseconds);
 }
 
+void TFPreview::SetSmooth(bool smooth)
+{
+    FOptions.Smooth = smooth;
+    TbposChange();
+}
+
+void TFPreview::SetTiming(const TMorphTiming& timing, const std::string& note)
+{
+    PnlTiming->SetTiming(timing, note);
+    FOptions.Timing = PnlTiming->Timing();  // brought into range
+    TbposChange();
+}
+
 void TFPreview::TbposChange()
 {
     if (!FGrid)
         return;
-    FGrid->RenderMorph(Image1->Picture(), Tbpos->value());
+    RenderMorphTimed(*FGrid, Image1->Picture(), Tbpos->value(), FOptions);
     Image1->repaint();
 }
 
