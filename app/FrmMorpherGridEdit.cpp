@@ -219,10 +219,10 @@ void TFMorpherGridEdit::BuildDialogs()
     OpenDialog1 = {"OpenDialog1", TFileDialogKind::OpenFile, "Morphing Grid|*.grid", "*.grid", "*.grid"};
     SaveDialog1 = {"SaveDialog1", TFileDialogKind::SaveFile, "Morphing Grid|*.grid", "*.grid", "*.grid"};
     SaveDialog2 = {"SaveDialog2", TFileDialogKind::SaveFile, "Avi file|*.avi", "*.avi", "*.avi"};
-    // The picture dialogs list the formats registered when the window is made.
-    const std::string pictures = TPicture::GraphicFilter();
-    OpenPictureDialog1 = {"OpenPictureDialog1", TFileDialogKind::OpenPicture, pictures, "", ""};
-    SavePictureDialog1 = {"SavePictureDialog1", TFileDialogKind::SavePicture, pictures, "", ""};
+    // The picture dialogs list the formats registered when the window is made: the open
+    // dialog what reads, the save dialog what writes.
+    OpenPictureDialog1 = {"OpenPictureDialog1", TFileDialogKind::OpenPicture, TPicture::GraphicFilter(TFilterUse::Open), "", ""};
+    SavePictureDialog1 = {"SavePictureDialog1", TFileDialogKind::SavePicture, TPicture::GraphicFilter(TFilterUse::Save), "", ""};
 }
 
 void TFMorpherGridEdit::ConnectHandlers()

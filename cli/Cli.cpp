@@ -21,8 +21,8 @@ const std::vector<TCliCommand> kCommands = {
      "Usage: quorvalin-cli convert IN OUT\n"
      "\n"
      "Loads the picture IN with the reader its extension chooses and saves it as OUT in\n"
-     "the format of OUT's extension (bmp, dib, rle: Windows bitmap; jpg: JPEG; tga: Targa;\n"
-     "the extensions that are only read get a Windows bitmap).\n",
+     "the format of OUT's extension (bmp, dib, rle: Windows bitmap; jpg, jpeg, jpe, jfif: JPEG;\n"
+     "png: PNG; tga: Targa). The other extensions are only read and cannot be saved.\n",
      RunConvert},
     {"info", "Show a picture's reader class, size, pixel format and palette",
      "Usage: quorvalin-cli info FILE\n"

@@ -15,7 +15,7 @@ std::string NormaliseExtension(const std::string& extension) {
 
 std::vector<TFileFormat> FrameworkRows() {
     // The platform lists icons and metafiles too; they have no reader here.
-    return {{"bmp", "Bitmaps", &TBitmap::Class},
+    return {{"bmp", "Bitmaps", &TBitmap::Class, true},
             {"ico", "Icônes", nullptr},
             {"wmf", "Métafichiers", nullptr},
             {"emf", "Métafichiers améliorés", nullptr}};
@@ -31,8 +31,8 @@ std::vector<TFileFormat>& FormatList() {
 }  // namespace
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
-                                  const TBitmapClass& graphicClass) {
-    FormatList().push_back({NormaliseExtension(extension), description, &graphicClass});
+                                  const TBitmapClass& graphicClass, bool canWrite) {
+    FormatList().push_back({NormaliseExtension(extension), description, &graphicClass, canWrite});
 }
 
 void TPicture::UnregisterGraphicClass(const TBitmapClass& graphicClass) {
@@ -63,11 +63,14 @@ std::unique_ptr<TBitmap> TPicture::LoadFromFile(const std::string& fileName) {
     return picture;
 }
 
-std::vector<TFilterEntry> TPicture::GraphicFilterEntries() {
+std::vector<TFilterEntry> TPicture::GraphicFilterEntries(TFilterUse use) {
     const auto& list = FormatList();
     std::vector<TFilterEntry> entries;
     std::string all;
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        // A dialog offers only what then works.
+        if (it->Class == nullptr || it->Class->Create == nullptr) continue;
+        if (use == TFilterUse::Save && !it->CanWrite) continue;
         const std::string pattern = "*." + it->Extension;
         if (!all.empty()) all += ';';
         all += pattern;
@@ -77,9 +80,9 @@ std::vector<TFilterEntry> TPicture::GraphicFilterEntries() {
     return entries;
 }
 
-std::string TPicture::GraphicFilter() {
+std::string TPicture::GraphicFilter(TFilterUse use) {
     std::string filter;
-    for (const TFilterEntry& e : GraphicFilterEntries()) {
+    for (const TFilterEntry& e : GraphicFilterEntries(use)) {
         if (!filter.empty()) filter += '|';
         filter += e.Title + '|' + e.Pattern;
     }

@@ -5,6 +5,7 @@
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -31,10 +32,8 @@ void TAutodeskGraphic::LoadImageStream(TStream& stream) {
 
     const int64_t pixels = int64_t(width) * height;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position());
-    const int64_t rasterBytes = (int64_t(width) + 3) / 4 * 4 * height;
-    if (rasterBytes > SmallPictureBytes && pixels > available)
-        throw EInvalidGraphic(Format("Autodesk: %u x %u pixels need %lld bytes, the file has %lld", unsigned(width),
-                                     unsigned(height), (long long)pixels, (long long)available));
+    const int64_t rasterBytes = RasterRowBytes(width, pf8bit) * height;
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("Autodesk", width, height, pixels, available);
 
     TLogPalette palette;
     palette.Entries.resize(256);

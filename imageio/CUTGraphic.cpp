@@ -8,6 +8,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 
 namespace qv {
@@ -63,16 +64,14 @@ void TCUTGraphic::LoadImageStream(TStream& stream) {
     const uint16_t height = GetLE16(header + 2);
 
     const int64_t remaining = std::max<int64_t>(0, stream.Size() - stream.Position());
-    const int64_t rasterBytes = (int64_t(width) + 3) / 4 * 4 * height;
+    const int64_t rasterBytes = RasterRowBytes(width, pf8bit) * height;
     // Each row: its 2-byte length, runs of at most 127 pixels in two bytes, the end byte.
     const int64_t least = int64_t(height) * (3 + 2 * ((int64_t(width) + 126) / 127));
-    if (rasterBytes > SmallPictureBytes && least > remaining)
-        throw EInvalidGraphic(Format("CUT: %u x %u pixels need at least %lld bytes of rows, the file has %lld",
-                                     unsigned(width), unsigned(height), (long long)least, (long long)remaining));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("CUT", width, height, least, remaining);
 
     // The rows are decoded from one area, addressed with 32-bit counts.
     if (remaining > INT32_MAX)
-        throw EInvalidGraphic(Format("CUT: %lld bytes of rows are more than this reader takes", (long long)remaining));
+        throw EReaderError("CUT", Format("%lld bytes of rows are more than this reader takes", (long long)remaining));
     const TLogPalette palette = ReadPalette();
     std::vector<uint8_t> packed(static_cast<size_t>(remaining));
     stream.ReadBuffer(packed.data(), remaining);

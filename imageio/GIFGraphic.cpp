@@ -7,6 +7,7 @@
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 
 namespace qv {
@@ -20,7 +21,6 @@ constexpr uint8_t kImage = 44;      // ','
 constexpr uint8_t kTrailer = 59;    // ';'
 constexpr uint8_t kTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
-constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
 uint8_t ReadByte(TStream& stream) {
     uint8_t b;
@@ -127,10 +127,10 @@ void TGIFGraphic::LoadImageStream(TStream& stream) {
         const std::vector<uint8_t> packed = ReadCodeStream(stream);
 
         const int64_t pixelCount = int64_t(width) * height;
-        const int64_t rasterBytes = (int64_t(width) + 3) / 4 * 4 * height;
-        if (rasterBytes > kMaxPixelBytes ||
+        const int64_t rasterBytes = RasterRowBytes(width, pf8bit) * height;
+        if (rasterBytes > kMaxRasterBytes ||
             (pixelCount > SmallPicturePixels && pixelCount > MaxExpansion * int64_t(packed.size())))
-            throw EInvalidGraphic(Format("GIF: %d x %d pixels cannot come from %zu bytes of image data", width, height,
+            throw EReaderError("GIF", Format("%d x %d pixels cannot come from %zu bytes of image data", width, height,
                                          packed.size()));
         pixels.assign(size_t(pixelCount), 0);
         TGIFLZW decoder;

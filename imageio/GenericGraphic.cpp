@@ -5,7 +5,6 @@
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
-#include "imageio/ReaderClasses.h"
 #include "util/Str_.h"
 
 namespace qv {
@@ -13,25 +12,7 @@ namespace qv {
 const TBitmapClass TRLEGraphic::Class{"TRLEGraphic", &TBitmap::Class, &CreateInstance<TRLEGraphic>};
 const TBitmapClass TGenericGraphic::Class{"TGenericGraphic", &TBitmap::Class, &CreateInstance<TGenericGraphic>};
 
-// Searched from the first row to the last; classes are named, not referenced, so that a
-// row whose reader is not built in behaves like an unknown extension.
-const TGenericGraphic::TExtensionRow TGenericGraphic::Rows[RowCount] = {
-    {"jpg", "TJPEGImage"},       {"win", "TTargaGraphic"},    {"vst", "TTargaGraphic"},
-    {"vda", "TTargaGraphic"},    {"tiff", "TTIFFGraphic"},    {"tif", "TTIFFGraphic"},
-    {"tga", "TTargaGraphic"},    {"sgi", "TSGIGraphic"},      {"scr", "TPCXGraphic"},
-    {"rpf", "TRLAGraphic"},      {"rle", "TRLEGraphic"},      {"rla", "TRLAGraphic"},
-    {"rgba", "TSGIGraphic"},     {"rgb", "TSGIGraphic"},      {"psd", "TPSDGraphic"},
-    {"ppm", "TPPMGraphic"},      {"pgm", "TPPMGraphic"},      {"pbm", "TPPMGraphic"},
-    {"pic", "TAutodeskGraphic"}, {"pcx", "TPCXGraphic"},      {"pdd", "TPSDGraphic"},
-    {"pcd", "TPCDGraphic"},      {"pcc", "TPCXGraphic"},      {"icb", "TTargaGraphic"},
-    {"gif", "TGIFGraphic"},      {"dib", "TBitmap"},          {"cut", "TCUTGraphic"},
-    {"cel", "TAutodeskGraphic"}, {"bw", "TSGIGraphic"},       {"bmp", "TBitmap"},
-};
-
 namespace {
-
-// Classes whose writing produces no file content at all.
-constexpr std::string_view kSilentWriters[] = {"TTIFFGraphic", "TPCXGraphic", "TPCDGraphic"};
 
 std::string UnknownTypeMessage(const std::string& fileName) {
     std::string key = TGenericGraphic::ExtensionKey(fileName);
@@ -47,22 +28,17 @@ std::string TGenericGraphic::ExtensionKey(const std::string& fileName) {
     return LowerCase(GetField(ExtractFileExt(fileName), ".", 2));
 }
 
-const TBitmapClass* TGenericGraphic::FindClass(const std::string& fileName) {
+const TFormatRow* TGenericGraphic::FindRow(const std::string& fileName) {
     const std::string key = ExtensionKey(fileName);
     if (key.empty()) return nullptr;
-    for (const TExtensionRow& row : Rows) {
-        if (key == row.Extension) return FindReaderClass(row.ClassName);
-    }
+    for (const TFormatRow& row : FormatTable())
+        if (row.Generic && key == row.Extension) return &row;
     return nullptr;
 }
 
-bool TGenericGraphic::ClassWrites(const TBitmapClass& cls) {
-    for (const TBitmapClass* c = &cls; c != nullptr; c = c->Parent) {
-        for (std::string_view name : kSilentWriters) {
-            if (name == c->Name) return false;
-        }
-    }
-    return true;
+const TBitmapClass* TGenericGraphic::FindClass(const std::string& fileName) {
+    const TFormatRow* row = FindRow(fileName);
+    return row ? row->Class : nullptr;
 }
 
 void TGenericGraphic::LoadImageFile(const std::string& fileName) {
@@ -78,11 +54,12 @@ void TGenericGraphic::LoadImageFile(const std::string& fileName) {
 }
 
 void TGenericGraphic::SaveImageFile(const std::string& fileName) {
-    const TBitmapClass* cls = FindClass(fileName);
-    if (cls == nullptr) throw EInvalidGraphic(UnknownTypeMessage(fileName));
-    if (!ClassWrites(*cls))
-        throw EInvalidGraphic("Cannot save pictures as ." + ExtensionKey(fileName) + " files");
-    std::unique_ptr<TBitmap> picture = cls->Create();
+    const TFormatRow* row = FindRow(fileName);
+    if (row == nullptr) throw EInvalidGraphic(UnknownTypeMessage(fileName));
+    // A format that is only read must not get some other format's bytes under its name:
+    // the program would then refuse its own file.
+    if (!row->CanWrite) throw EInvalidGraphic("Cannot save pictures as ." + ExtensionKey(fileName) + " files");
+    std::unique_ptr<TBitmap> picture = row->Class->Create();
     picture->Assign(*this);
     // Written beside the target and moved over it only when complete.
     WriteFileReplacing(fileName, [&](TStream& stream) {

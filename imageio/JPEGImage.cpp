@@ -12,6 +12,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -25,8 +26,6 @@ constexpr size_t kBufferSize = 64 * 1024;
 constexpr int kMaxScans = 1000;
 // Bound for libjpeg's own work memory (the coefficient buffer of progressive files).
 constexpr long kMaxLibjpegMemory = 1L << 30;
-// The raster limit of TBitmap.
-constexpr int64_t kMaxRasterBytes = int64_t(1) << 30;
 
 // libjpeg reports fatal errors through error_exit, which must not return. We jump back
 // to the frame that started the libjpeg call; that frame holds only trivially destructible
@@ -270,7 +269,7 @@ bool RunDecode(Decompressor& d, TBitmap& out, int64_t inputBytes) {
 
     const int64_t width = cinfo->output_width;
     const int64_t height = cinfo->output_height;
-    const int64_t rowBytes = (width * 3 + 3) / 4 * 4;
+    const int64_t rowBytes = RasterRowBytes(width, pf24bit);
     if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX ||
         rowBytes * height > kMaxRasterBytes) {
         std::snprintf(d.err.message, sizeof d.err.message, "picture of %lld x %lld pixels is too large",

@@ -7,6 +7,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -54,12 +55,12 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
     char signature[7];
     stream.SetPosition(FStart + kSignatureOffset);
     stream.ReadBuffer(signature, 7);
-    if (std::memcmp(signature, "PCD_IPI", 7) != 0) throw EInvalidGraphic("PCD: wrong image format.");
+    if (std::memcmp(signature, "PCD_IPI", 7) != 0) throw EReaderError("PCD", "wrong image format.");
     uint8_t orientationByte = 0;
     stream.SetPosition(FStart + kOrientationOffset);
     stream.ReadBuffer(&orientationByte, 1);
     const int orientation = orientationByte & 3;
-    if (FResolution > 2) throw EInvalidGraphic("PCD: image size currently not supported");
+    if (FResolution > 2) throw EReaderError("PCD", "image size currently not supported");
 
     const TResolutionInfo res = kResolutions[FResolution];
     const int32_t w = res.Width;
@@ -69,10 +70,10 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
     if (stream.Size() < end) throw EReadError();
 
     const bool turned = orientation == 1 || orientation == 3;
-    ReleaseHandle();
-    SetPixelFormat(pf24bit);
-    SetWidth(turned ? h : w);
-    SetHeight(turned ? w : h);
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf24bit);
+    picture.SetSize(turned ? h : w, turned ? w : h);
 
     const int32_t half = w / 2;
     std::vector<uint8_t> luma(size_t(2 * w));
@@ -115,13 +116,14 @@ void TPCDGraphic::LoadImageStream(TStream& stream) {
                     case 3: col = sy; line = x; break;
                     default: break;
                 }
-                uint8_t* p = ScanLine(line) + 3 * col;
+                uint8_t* p = picture.ScanLine(line) + 3 * col;
                 p[0] = blue;
                 p[1] = green;
                 p[2] = red;
             }
         }
     }
+    Assign(picture);
     Changed();
 }
 

@@ -10,6 +10,7 @@
 #include "framework/Stream.h"
 #include "framework/System.h"
 #include "imageio/Decoders.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -20,7 +21,6 @@ namespace {
 constexpr int kHeaderSize = 128;
 constexpr int kPaletteBlockSize = 769;  // marker byte 12 and 256 x (red, green, blue)
 constexpr uint8_t kPaletteMarker = 12;
-constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
 
 struct TPCXHeader {
     uint8_t Maker = 0;
@@ -59,6 +59,8 @@ TPixelFormat FormatOf(const TPCXHeader& h) {
     if (h.BitsPerPixel == 1 && h.Planes == 4) return pf4bit;
     if (h.BitsPerPixel == 8 && h.Planes == 1) return pf8bit;
     if (h.BitsPerPixel == 8 && h.Planes == 3) return pf24bit;
+    // Red, green, blue and alpha planes, as ImageMagick writes a picture with alpha.
+    if (h.BitsPerPixel == 8 && h.Planes == 4) return pf32bit;
     return pfCustom;
 }
 
@@ -126,39 +128,41 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
 
     if (h.Maker != 10 && h.Maker != 205) throw EInvalidGraphic("Not a PCX or SCR file.");
     const TPixelFormat pf = FormatOf(h);
-    if (pf == pfCustom) throw EInvalidGraphic("PCX: wrong pixel format");
+    if (pf == pfCustom) throw EReaderError("PCX", "wrong pixel format");
 
     const int32_t width = h.Width();
     const int32_t height = h.Height();
     if (width < 1 || height < 1)
-        throw EInvalidGraphic(Format("PCX: invalid picture size: Xmin %u, Xmax %u, Ymin %u, Ymax %u",
+        throw EReaderError("PCX", Format("invalid picture size: Xmin %u, Xmax %u, Ymin %u, Ymax %u",
                                      unsigned(h.XMin), unsigned(h.XMax), unsigned(h.YMin), unsigned(h.YMax)));
     // Each plane of a row must hold the row's pixels.
     const int64_t planeNeeds = h.BitsPerPixel == 1 ? (int64_t(width) + 7) / 8 : width;
     if (h.BytesPerLine < planeNeeds)
-        throw EInvalidGraphic(Format("PCX: BytesPerLine %u is too small for a width of %d pixels",
+        throw EReaderError("PCX", Format("BytesPerLine %u is too small for a width of %d pixels",
                                      unsigned(h.BytesPerLine), width));
 
     const int64_t rowBytes = int64_t(h.Planes) * h.BytesPerLine;  // S
     const int64_t rowsBytes = rowBytes * height;
-    const int64_t rasterBytes = (int64_t(width) * BitsPerPixel(pf) + 31) / 32 * 4 * height;
+    const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     int64_t dataBytes = stream.Size() - dataStart;  // D
     if (pf == pf8bit) dataBytes -= kPaletteBlockSize;
     dataBytes = std::clamp<int64_t>(dataBytes, 0, INT32_MAX);
     const int64_t largest = std::max(rowsBytes, rasterBytes);
-    if (largest > kMaxPixelBytes || (largest > SmallPictureBytes && largest > dataBytes * 63 / 2))
-        throw EInvalidGraphic(Format("PCX: %d x %d pixels in %u planes cannot come from %lld bytes of data", width,
-                                     height, unsigned(h.Planes), static_cast<long long>(dataBytes)));
+    if (largest > kMaxRasterBytes)
+        throw EReaderError("PCX", Format("%d x %d pixels in %u planes are more than this program can hold", width,
+                                         height, unsigned(h.Planes)));
+    // The densest run-length packing gives 63 bytes from every 2.
+    if (largest > SmallPictureBytes) CheckFitsFile("PCX", width, height, (largest * 2 + 62) / 63, dataBytes);
 
+    const bool indexed = pf == pf1bit || pf == pf4bit || pf == pf8bit;
     TLogPalette palette;
-    if (pf != pf24bit) palette = BuildPalette(stream, h, pf, dataStart);
+    if (indexed) palette = BuildPalette(stream, h, pf, dataStart);
 
-    // ---- the picture changes from here on
-    ReleaseHandle();
-    SetPixelFormat(pf);
-    if (pf != pf24bit) SetPalette(palette);
-    SetWidth(width);
-    SetHeight(height);
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf);
+    if (indexed) picture.SetPalette(palette);
+    picture.SetSize(width, height);
 
     std::vector<uint8_t> data(static_cast<size_t>(dataBytes));
     stream.ReadBuffer(data.data(), dataBytes);
@@ -177,7 +181,7 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
     const int64_t bpl = h.BytesPerLine;
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = area.data() + int64_t(y) * rowBytes;
-        uint8_t* line = ScanLine(y);
+        uint8_t* line = picture.ScanLine(y);
         switch (pf) {
             case pf1bit: std::memcpy(line, row, size_t((int64_t(width) + 7) / 8)); break;
             case pf4bit:
@@ -191,6 +195,14 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
                 }
                 break;
             case pf8bit: std::memcpy(line, row, size_t(width)); break;
+            case pf32bit:
+                for (int32_t x = 0; x < width; ++x) {
+                    line[4 * x] = row[2 * bpl + x];
+                    line[4 * x + 1] = row[bpl + x];
+                    line[4 * x + 2] = row[x];
+                    line[4 * x + 3] = row[3 * bpl + x];
+                }
+                break;
             default:
                 for (int32_t x = 0; x < width; ++x) {
                     line[3 * x] = row[2 * bpl + x];
@@ -200,6 +212,7 @@ void TPCXGraphic::LoadImageStream(TStream& stream) {
                 break;
         }
     }
+    Assign(picture);
     Changed();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // ZSoft PCX pictures (and word-processor screen captures of the same layout): 1-bit,
-// 4-plane 4-bit, 8-bit and 3-plane 24-bit. Reading only.
+// 4-plane 4-bit, 8-bit, 3-plane 24-bit and 4-plane 32-bit (with alpha). Reading only.
 #include <cstdint>
 
 #include "framework/Graphics.h"

@@ -5,6 +5,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -114,7 +115,7 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
         bool overflow = false;
         const uint32_t v = ReadDigits(FirstDigit(), overflow);
         if (overflow || v > uint32_t(INT32_MAX))
-            throw EInvalidGraphic(Format("PPM: the %s is larger than a picture can have", name));
+            throw EReaderError("PPM", Format("the %s is larger than a picture can have", name));
         return int32_t(v);
     };
     const bool bitmap = variant == 1 || variant == 4;
@@ -136,25 +137,24 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
 
     const int64_t pixels = int64_t(width) * height;
     if (pixels > (int64_t(1) << 33))
-        throw EInvalidGraphic(Format("PPM: %d x %d pixels is more than a picture can hold", width, height));
-    const int64_t rasterBytes = (int64_t(width) * BitsPerPixel(pf) + 31) / 32 * 4 * height;
+        throw EReaderError("PPM", Format("%d x %d pixels is more than a picture can hold", width, height));
+    const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     const int64_t least = variant == 4 ? (int64_t(width) + 7) / 8 * height : pixels * channels * sampleBytes;
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position()) + Buffered();
-    if (rasterBytes > SmallPictureBytes && least > available)
-        throw EInvalidGraphic(Format("PPM: %d x %d pixels need at least %lld bytes of data, the file has %lld", width,
-                                     height, (long long)least, (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("PPM", width, height, least, available);
 
-    ReleaseHandle();
-    SetPixelFormat(pf);
-    SetWidth(width);
-    SetHeight(height);
-    if (channels == 1) SetPalette(bitmap ? BlackAndWhite() : GreyPalette(256));
+    // Decoded into a scratch raster so that a failure (data that ends early) leaves this
+    // one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf);
+    picture.SetSize(width, height);
+    if (channels == 1) picture.SetPalette(bitmap ? BlackAndWhite() : GreyPalette(256));
     // Rows of no pixels read nothing, however many the header claims.
     if (width == 0 || height == 0) {
+        Assign(picture);
         Changed();
         return;
     }
-
     auto sample = [&]() -> uint8_t {
         if (raw) {
             const uint8_t high = NextByte();
@@ -166,7 +166,7 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
     };
 
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t* line = ScanLine(y);
+        uint8_t* line = picture.ScanLine(y);
         switch (variant) {
             case 1: {
                 uint8_t acc = 0;
@@ -197,6 +197,7 @@ void TPPMGraphic::LoadImageStream(TStream& stream) {
                 break;
         }
     }
+    Assign(picture);
     Changed();
 }
 

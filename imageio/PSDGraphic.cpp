@@ -7,6 +7,7 @@
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 #include "imageio/PixelConversion.h"
 
@@ -82,23 +83,19 @@ struct TPSDHeader {
 
     void Validate() const {
         if (Width > TPSDGraphic::MaxSide)
-            throw EInvalidGraphic(Format("PSD: width %u is larger than the format allows", Width));
+            throw EReaderError("PSD", Format("width %u is larger than the format allows", Width));
         if (Height > TPSDGraphic::MaxSide)
-            throw EInvalidGraphic(Format("PSD: height %u is larger than the format allows", Height));
+            throw EReaderError("PSD", Format("height %u is larger than the format allows", Height));
         if (!KnownMode(Mode)) return;  // such files only get their size
         const bool depthFits = Mode == modeBitmap ? Depth == 1 : (Depth == 8 || Depth == 16);
         if (!depthFits)
-            throw EInvalidGraphic(Format("PSD: colour mode %u with %u bits per channel is not supported", unsigned(Mode),
+            throw EReaderError("PSD", Format("colour mode %u with %u bits per channel is not supported", unsigned(Mode),
                                          unsigned(Depth)));
         if (Channels < UsedChannels())
-            throw EInvalidGraphic(Format("PSD: colour mode %u needs %d channels, the file has %u", unsigned(Mode),
+            throw EReaderError("PSD", Format("colour mode %u needs %d channels, the file has %u", unsigned(Mode),
                                          UsedChannels(), unsigned(Channels)));
     }
 };
-
-int64_t StoredRowBytes(int64_t width, TPixelFormat pf) {
-    return (width * BitsPerPixel(pf) + 31) / 32 * 4;
-}
 
 TLogPalette PaletteOf(const TPSDHeader& h, const std::array<uint8_t, kTableSize>& table) {
     TLogPalette pal;
@@ -150,7 +147,7 @@ public:
         if (total > remaining) throw EReadError();
         const int64_t least = rows * 2 * ((rowBytes + 127) / 128);
         if (rasterBytes > TPSDGraphic::SmallPictureBytes && total < least)
-            throw EInvalidGraphic(Format("PSD: %lld bytes of packed rows cannot fill %u x %u pixels", (long long)total,
+            throw EReaderError("PSD", Format("%lld bytes of packed rows cannot fill %u x %u pixels", (long long)total,
                                          FHeader.Width, FHeader.Height));
         FPackedRow.resize(size_t(std::max<int64_t>(MaxPackedRow(), 1)));
     }
@@ -221,7 +218,7 @@ void TPSDGraphic::LoadImageStream(TStream& stream) {
 
     const bool known = KnownMode(h.Mode);
     const TPixelFormat pf = known ? h.PixelFormat() : (PixelFormat() == pfDevice ? pf32bit : PixelFormat());
-    const int64_t rasterBytes = StoredRowBytes(h.Width, pf) * h.Height;
+    const int64_t rasterBytes = RasterRowBytes(h.Width, pf) * h.Height;
     TRowSource rows(stream, h, packed);
     if (known) {
         rows.Prepare(rasterBytes);

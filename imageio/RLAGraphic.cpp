@@ -7,6 +7,7 @@
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 #include "imageio/PixelConversion.h"
 
@@ -44,14 +45,14 @@ struct TRLAHeader {
     }
 
     void Validate() const {
-        if (ColorChannels != 3 && ColorChannels != 4) throw EInvalidGraphic("RLA: image must be RGB(A).");
+        if (ColorChannels != 3 && ColorChannels != 4) throw EReaderError("RLA", "image must be RGB(A).");
         // Old files leave the bit counts at 0; they hold bytes.
         if (ColorBits != 0 && ColorBits != 8)
-            throw EInvalidGraphic(Format("RLA: %d bits per colour sample are not supported, only 8", int(ColorBits)));
+            throw EReaderError("RLA", Format("%d bits per colour sample are not supported, only 8", int(ColorBits)));
         if (HasMatte() && MatteBits != 0 && MatteBits != 8)
-            throw EInvalidGraphic(Format("RLA: %d bits per matte sample are not supported, only 8", int(MatteBits)));
+            throw EReaderError("RLA", Format("%d bits per matte sample are not supported, only 8", int(MatteBits)));
         if (Width() < 1)
-            throw EInvalidGraphic(Format("RLA: the active window from left %d to right %d has no columns",
+            throw EReaderError("RLA", Format("the active window from left %d to right %d has no columns",
                                          int(ActiveLeft), int(ActiveRight)));
     }
 
@@ -74,21 +75,19 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
     if (tableBytes > available) throw EReadError();
     const TPixelFormat pf = h.HasMatte() ? pf32bit : pf24bit;
     const int bytesPerPixel = h.HasMatte() ? 4 : 3;
-    const int64_t rasterBytes = (int64_t(width) * bytesPerPixel + 3) / 4 * 4 * height;
+    const int64_t rasterBytes = RasterRowBytes(width, pf) * height;
     // Each channel row: its 2-byte length and runs of at most 128 bytes from two.
     const int64_t least = tableBytes + int64_t(height) * h.ChannelsRead() * (2 + 2 * ((int64_t(width) + 127) / 128));
-    if (rasterBytes > SmallPictureBytes && least > available)
-        throw EInvalidGraphic(Format("RLA: %d x %d pixels need at least %lld bytes of rows, the file has %lld", width,
-                                     height, (long long)least, (long long)available));
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("RLA", width, height, least, available);
 
     std::vector<uint32_t> offsets(static_cast<size_t>(height));
     stream.ReadBuffer(offsets.data(), tableBytes);
     SwapBytes32Array(offsets.data(), height);
 
-    ReleaseHandle();
-    SetPixelFormat(pf);
-    SetWidth(width);
-    SetHeight(height);
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(pf);
+    picture.SetSize(width, height);
 
     const int32_t maxPacked = 2 * width;
     std::vector<uint8_t> packed(static_cast<size_t>(maxPacked));
@@ -102,7 +101,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
     auto readChannel = [&](uint8_t* dest) {
         const int32_t n = readLength();
         if (n > maxPacked)
-            throw EInvalidGraphic(Format("RLA: a packed row of %d bytes is longer than twice the width (%d)", n, width));
+            throw EReaderError("RLA", Format("a packed row of %d bytes is longer than twice the width (%d)", n, width));
         stream.ReadBuffer(packed.data(), n);
         std::fill(dest, dest + width, uint8_t(0));
         const uint8_t* src = packed.data();
@@ -123,7 +122,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
             if (h.ColorChannels == 4) stream.Seek(readLength(), TSeekOrigin::soCurrent);
             readChannel(alpha);
         }
-        uint8_t* line = ScanLine(h.BottomUp() ? height - 1 - y : y);
+        uint8_t* line = picture.ScanLine(h.BottomUp() ? height - 1 - y : y);
         for (int32_t x = 0; x < width; ++x) {
             uint8_t* p = line + x * bytesPerPixel;
             p[0] = blue[x];
@@ -132,6 +131,7 @@ void TRLAGraphic::LoadImageStream(TStream& stream) {
             if (bytesPerPixel == 4) p[3] = alpha[x];
         }
     }
+    Assign(picture);
     Changed();
 }
 

@@ -1,80 +1,52 @@
 #include "imageio/Registration.h"
 
+#include <algorithm>
+
 #include "framework/Picture.h"
-#include "imageio/ReaderClasses.h"
 #include "util/Log_.h"
 
 namespace qv {
 
-const std::array<TReaderRegistration, 28> ReaderRegistrations = {{
-    {"win", "Truevision images", "TTargaGraphic"},
-    {"vst", "Truevision images", "TTargaGraphic"},
-    {"vda", "Truevision images", "TTargaGraphic"},
-    {"tiff", "TIFF images", "TTIFFGraphic"},
-    {"tif", "TIFF images", "TTIFFGraphic"},
-    {"tga", "Truevision images", "TTargaGraphic"},
-    {"sgi", "SGI true color images", "TSGIGraphic"},
-    {"scr", "Word 5.x screen capture images", "TPCXGraphic"},
-    {"rpf", "SGI Wavefront images", "TRLAGraphic"},
-    {"rle", "Windows bitmap", "TBitmap"},
-    {"rla", "SGI Wavefront images", "TRLAGraphic"},
-    {"rgba", "SGI true color images", "TSGIGraphic"},
-    {"rgb", "SGI true color images", "TSGIGraphic"},
-    {"psd", "Photoshop images", "TPSDGraphic"},
-    {"ppm", "Portable pixel map images", "TPPMGraphic"},
-    {"pgm", "Portable grayscale images", "TPPMGraphic"},
-    {"pbm", "Portable b&w images", "TPPMGraphic"},
-    {"pic", "Autodesk images", "TAutodeskGraphic"},
-    {"pcx", "ZSoft PCX images", "TPCXGraphic"},
-    {"pdd", "Photoshop images", "TPSDGraphic"},
-    {"pcd", "Kodak Photo-CD images", "TPCDGraphic"},
-    {"pcc", "ZSoft PCC images", "TPCXGraphic"},
-    {"icb", "Truevision images", "TTargaGraphic"},
-    {"gif", "CompuServe images", "TGIFGraphic"},
-    {"dib", "Windows bitmap", "TBitmap"},
-    {"cut", "Dr. Halo images", "TCUTGraphic"},
-    {"cel", "Autodesk images", "TAutodeskGraphic"},
-    {"bw", "SGI black/white images", "TSGIGraphic"},
-}};
-
-const std::array<const char*, 11> ReaderUnregistrationOrder = {
-    "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic", "TPCXGraphic",
-    "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic",
-    "TGIFGraphic", "TRLAGraphic", "TPSDGraphic",
-};
-
-const std::array<TReaderRegistration, 2> JPEGRegistrations = {{
-    {"jpeg", "JPEG Image File", "TJPEGImage"},
-    {"jpg", "JPEG Image File", "TJPEGImage"},
-}};
-
 namespace {
 
-void RegisterRows(const TReaderRegistration* rows, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (const TBitmapClass* cls = FindReaderClass(rows[i].ClassName))
-            TPicture::RegisterFileFormat(rows[i].Extension, rows[i].Description, *cls);
+void RegisterUnit(TFormatUnit unit) {
+    for (const TFormatRow* row : RegistrationRows(unit))
+        TPicture::RegisterFileFormat(row->Extension, row->Description, *row->Class, row->CanWrite);
 }
 
-void Unregister(const char* className) {
-    if (const TBitmapClass* cls = FindReaderClass(className)) TPicture::UnregisterGraphicClass(*cls);
+// Each class of the unit's rows once, in the order of their first row; the framework
+// bitmap is the framework's and stays.
+void UnregisterUnit(TFormatUnit unit) {
+    std::vector<const TBitmapClass*> done;
+    for (const TFormatRow* row : RegistrationRows(unit)) {
+        if (row->Class == &TBitmap::Class || std::find(done.begin(), done.end(), row->Class) != done.end())
+            continue;
+        done.push_back(row->Class);
+        TPicture::UnregisterGraphicClass(*row->Class);
+    }
 }
 
 }  // namespace
 
-void RegisterReaders() { RegisterRows(ReaderRegistrations.data(), ReaderRegistrations.size()); }
-
-void UnregisterReaders() {
-    for (const char* name : ReaderUnregistrationOrder) Unregister(name);
+std::vector<const TFormatRow*> RegistrationRows(TFormatUnit unit) {
+    std::vector<const TFormatRow*> rows;
+    if (unit == TFormatUnit::GenericOnly) return rows;
+    for (const TFormatRow& row : FormatTable())
+        if (row.Unit == unit) rows.push_back(&row);
+    return rows;
 }
 
-void RegisterJPEGImage() { RegisterRows(JPEGRegistrations.data(), JPEGRegistrations.size()); }
-
-void UnregisterJPEGImage() { Unregister("TJPEGImage"); }
+void RegisterReaders() { RegisterUnit(TFormatUnit::Readers); }
+void UnregisterReaders() { UnregisterUnit(TFormatUnit::Readers); }
+void RegisterJPEGImage() { RegisterUnit(TFormatUnit::JPEG); }
+void UnregisterJPEGImage() { UnregisterUnit(TFormatUnit::JPEG); }
+void RegisterPNGImage() { RegisterUnit(TFormatUnit::PNG); }
+void UnregisterPNGImage() { UnregisterUnit(TFormatUnit::PNG); }
 
 void InitializeUnits() {
     RegisterReaders();
     RegisterJPEGImage();
+    RegisterPNGImage();
     InitializeLog();
 }
 
@@ -82,6 +54,7 @@ void FinalizeUnits() {
     FinalizeLog();
     UnregisterReaders();
     UnregisterJPEGImage();
+    UnregisterPNGImage();
 }
 
 }  // namespace qv

@@ -1,37 +1,30 @@
 #pragma once
-// The picture readers' rows of the framework's picture-format list, and the program's
-// module start-up and shut-down order.
-#include <array>
+// The picture formats' rows of the framework's picture-format list, and the program's
+// module start-up and shut-down order. The rows come from the format table.
+#include <vector>
+
+#include "imageio/FormatTable.h"
 
 namespace qv {
 
-struct TReaderRegistration {
-    const char* Extension;    // lower case, no dot
-    const char* Description;  // shown in the picture dialogs
-    const char* ClassName;    // looked up with FindReaderClass
-};
+// The rows a unit registers, in registration order (lookups search newest first).
+std::vector<const TFormatRow*> RegistrationRows(TFormatUnit unit);
 
-// Registration order matters: lookups search newest first.
-extern const std::array<TReaderRegistration, 28> ReaderRegistrations;
-// The classes whose rows UnregisterReaders removes, in that order.
-extern const std::array<const char*, 11> ReaderUnregistrationOrder;
-// The JPEG class's own rows ("jpeg", "jpg").
-extern const std::array<TReaderRegistration, 2> JPEGRegistrations;
-
-// Registers every row of ReaderRegistrations, in order, whose class this program has.
+// Registers the readers' rows; the framework bitmap's own rows (rle, dib) among them.
 void RegisterReaders();
-// Removes the rows of each class of ReaderUnregistrationOrder (and of classes derived from
-// it); the framework bitmap's own rows (rle, dib) stay.
+// Removes the rows of each reader class (and of classes derived from it); the framework
+// bitmap's rows stay.
 void UnregisterReaders();
-// The JPEG class's registration and unregistration, when the class exists.
+// The JPEG class's rows (jpg, jfif, jpe, jpeg) and the PNG class's row.
 void RegisterJPEGImage();
 void UnregisterJPEGImage();
+void RegisterPNGImage();
+void UnregisterPNGImage();
 
 // Module initialisation for programs, before anything else runs: the readers' rows, the
-// JPEG rows, then the global log.
+// JPEG rows, the PNG row, then the global log.
 void InitializeUnits();
-// Module finalisation, after everything else: the log, then the readers' and the JPEG
-// rows.
+// Module finalisation, after everything else: the log, then the readers', JPEG and PNG rows.
 void FinalizeUnits();
 
 }  // namespace qv

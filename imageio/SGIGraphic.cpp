@@ -6,6 +6,7 @@
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 #include "imageio/PixelConversion.h"
 
@@ -37,11 +38,11 @@ struct TSGIHeader {
         h.YSize = GetBE16(b + 8);
         h.ZSize = GetBE16(b + 10);
         if (h.BytesPerSample != 1 && h.BytesPerSample != 2)
-            throw EInvalidGraphic(Format("SGI: %u bytes per sample are not supported", unsigned(h.BytesPerSample)));
+            throw EReaderError("SGI", Format("%u bytes per sample are not supported", unsigned(h.BytesPerSample)));
         // Verbatim rows of a z size 0 file are still found (channel 0, read as grey); the
         // row tables of a run-length one have no entries at all.
         if (h.ZSize == 0 && h.RunLength)
-            throw EInvalidGraphic("SGI: the run-length image has no channels (z size 0)");
+            throw EReaderError("SGI", "the run-length image has no channels (z size 0)");
         return h;
     }
 
@@ -85,11 +86,8 @@ void TSGIGraphic::LoadImageStream(TStream& stream) {
 
     const int64_t available = std::max<int64_t>(0, stream.Size() - base - kHeaderSize);
     if (h.TableBytes() > available) throw EReadError();
-    const int64_t rasterBytes = (int64_t(h.XSize) * BitsPerPixel(h.PixelFormat()) + 31) / 32 * 4 * h.YSize;
-    if (rasterBytes > SmallPictureBytes && h.LeastDataBytes() > available)
-        throw EInvalidGraphic(Format("SGI: %u x %u pixels in %u channels need at least %lld bytes of data, the file has %lld",
-                                     unsigned(h.XSize), unsigned(h.YSize), unsigned(h.ZSize),
-                                     (long long)h.LeastDataBytes(), (long long)available));
+    const int64_t rasterBytes = RasterRowBytes(h.XSize, h.PixelFormat()) * h.YSize;
+    if (rasterBytes > SmallPictureBytes) CheckFitsFile("SGI", h.XSize, h.YSize, h.LeastDataBytes(), available);
 
     // The load state lives only for this call, also when it fails.
     struct TStateGuard {

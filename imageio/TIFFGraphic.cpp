@@ -9,6 +9,7 @@
 #include "framework/Stream.h"
 #include "imageio/Decoders.h"
 #include "imageio/PixelConversion.h"
+#include "imageio/ReaderSupport.h"
 
 namespace qv {
 
@@ -27,6 +28,7 @@ enum : uint16_t {
     tagRowsPerStrip = 278,
     tagStripByteCounts = 279,
     tagPredictor = 317,
+    tagPlanarConfiguration = 284,
     tagColorMap = 320,
     tagExtraSamples = 338,
 };
@@ -48,20 +50,28 @@ int TypeSize(uint16_t type) {
     }
 }
 
-constexpr int64_t kMaxPixelBytes = int64_t(1) << 30;  // the raster's own limit
+constexpr const char* kFormat = "TIFF";
 
 [[noreturn]] void Invalid() { throw EInvalidGraphic("Invalid TIFF file."); }
 
 // How a decoded row reaches the scan line.
-enum class TRowKind { Copy, Samples16To8, Rgb, Rgba, Cmyk, Lab };
+enum class TRowKind { Copy, Samples16To8, Rgb, Rgba, Cmyk, Lab, Expand2 };
 
 struct TRowPlan {
     TPixelFormat Format = pfDevice;
     TRowKind Kind = TRowKind::Copy;
 };
 
+// Two-bit samples, four to a byte with the first in the high bits, one byte each.
+void Expand2To8(const void* source, void* dest, int, int count) {
+    const auto* in = static_cast<const uint8_t*>(source);
+    auto* out = static_cast<uint8_t*>(dest);
+    for (int i = 0; i < count; ++i) out[i] = uint8_t((in[i / 4] >> (6 - 2 * (i % 4))) & 3);
+}
+
 TPixelConverter ConverterOf(TRowKind kind) {
     switch (kind) {
+        case TRowKind::Expand2: return &Expand2To8;
         case TRowKind::Samples16To8: return &Samples16To8;
         case TRowKind::Rgb: return &RgbToBgr;
         case TRowKind::Rgba: return &RgbaToBgra;
@@ -78,6 +88,7 @@ TRowPlan ChoosePlan(int colourSamples, int extraSamples, uint32_t photometric, u
         case 1:
             switch (bits) {
                 case 1: return {pf1bit, TRowKind::Copy};
+                case 2: return {pf8bit, TRowKind::Expand2};
                 case 4: return {pf4bit, TRowKind::Copy};
                 case 8: return {pf8bit, TRowKind::Copy};
                 case 16: return {pf8bit, TRowKind::Samples16To8};
@@ -104,12 +115,14 @@ int64_t InputBytes(TRowKind kind, int64_t count, uint32_t bits) {
     switch (kind) {
         case TRowKind::Samples16To8: return 2 * count;
         case TRowKind::Lab: return count;
+        case TRowKind::Expand2: return (count + 3) / 4;
         default: return bits == 16 ? 2 * count : count;
     }
 }
 int64_t OutputBytes(TRowKind kind, int64_t count) {
     switch (kind) {
-        case TRowKind::Samples16To8: return count;
+        case TRowKind::Samples16To8:
+        case TRowKind::Expand2: return count;
         case TRowKind::Rgb:
         case TRowKind::Lab: return count / 3 * 3;
         case TRowKind::Rgba: return count / 4 * 4;
@@ -117,11 +130,6 @@ int64_t OutputBytes(TRowKind kind, int64_t count) {
         case TRowKind::Copy: break;
     }
     return 0;
-}
-
-int64_t RasterRowBytes(int64_t width, TPixelFormat pf) {
-    const int bits = pf == pfDevice ? 32 : BitsPerPixel(pf);
-    return (width * bits + 31) / 32 * 4;
 }
 
 uint8_t Grey(int k, int count) { return uint8_t(count <= 1 ? 0 : k * 255 / (count - 1)); }
@@ -191,7 +199,7 @@ std::vector<uint32_t> TTIFFGraphic::ValueList(TStream& stream, uint16_t tag) con
     const TDirEntry* e = FindTag(tag);
     if (e == nullptr) return {};
     const int size = TypeSize(e->Type);
-    if (size == 0) throw EInvalidGraphic(Format("TIFF: tag %u has a type this reader cannot use: %u", unsigned(tag), unsigned(e->Type)));
+    if (size == 0) throw EReaderError("TIFF", Format("tag %u has a type this reader cannot use: %u", unsigned(tag), unsigned(e->Type)));
     const int64_t bytes = int64_t(e->Count) * size;
     std::vector<uint8_t> data;
     if (bytes <= 4) {
@@ -212,8 +220,28 @@ std::vector<uint32_t> TTIFFGraphic::ValueList(TStream& stream, uint16_t tag) con
     return values;
 }
 
-void TTIFFGraphic::LoadImageStream(TStream& stream) {
-    // ---- header and directory
+// Everything the directory says about the picture, checked before anything is allocated.
+struct TTIFFGraphic::TLayout {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    uint32_t Bits = 0;
+    uint32_t Samples = 0;
+    int ExtraSamples = 0;
+    int ColourSamples = 0;
+    uint32_t Photometric = 0;
+    bool Planar = false;  // PlanarConfiguration 2: one plane of strips per sample
+    TRowPlan Plan;
+    int64_t BytesPerRow = 0;  // one stored row (of one plane, when planar)
+    int64_t PlaneRowBytes = 0;
+    uint32_t Compression = 1;
+    uint32_t Predictor = 1;
+    int DiffStep = 1;
+    uint32_t StripCount = 0;
+    std::vector<uint32_t> RowsPerStrip, Offsets, ByteCounts;
+    TLogPalette Palette;
+};
+
+void TTIFFGraphic::ReadDirectory(TStream& stream) {
     FBasePosition = stream.Position();
     uint8_t header[8];
     stream.ReadBuffer(header, 8);
@@ -237,170 +265,233 @@ void TTIFFGraphic::LoadImageStream(TStream& stream) {
         e.Count = Get32(p + 4);
         std::memcpy(e.Raw, p + 8, 4);
     }
+}
 
-    // ---- fields
-    const uint32_t photometric = SingleValue(tagPhotometric, 0) & 0xFF;
-    const uint32_t stripCount = CountOf(tagStripOffsets, 1);
-    const uint32_t samples = SingleValue(tagSamplesPerPixel, 1) & 0xFF;
+TTIFFGraphic::TLayout TTIFFGraphic::ReadLayout(TStream& stream) const {
+    TLayout l;
+    l.Photometric = SingleValue(tagPhotometric, 0) & 0xFF;
+    l.Samples = SingleValue(tagSamplesPerPixel, 1) & 0xFF;
     std::vector<uint32_t> bitsList = ValueList(stream, tagBitsPerSample);
     if (bitsList.empty()) bitsList.push_back(1);
-    const uint32_t bits = bitsList[0];
-    const int64_t bitsPerPixel = int64_t(bits) * samples;
+    l.Bits = bitsList[0];
+    const int64_t bitsPerPixel = int64_t(l.Bits) * l.Samples;
     if (bitsPerPixel > 255)
-        throw EInvalidGraphic(Format("TIFF: unsupported pixel size: %u samples of %u bits", samples, bits));
-
-    if (stripCount == 0) throw EInvalidGraphic("TIFF: StripOffsets has no strips (count 0)");
-    // With one strip the picture's height stands in for RowsPerStrip.
-    std::vector<uint32_t> rowsPerStrip, offsets, byteCounts;
-    if (stripCount < 2) {
-        offsets.push_back(SingleValue(tagStripOffsets, 0));
-        byteCounts.push_back(SingleValue(tagStripByteCounts, 0));
-    } else {
-        rowsPerStrip = ValueList(stream, tagRowsPerStrip);
-        if (rowsPerStrip.empty())
-            throw EInvalidGraphic(Format("TIFF: RowsPerStrip is missing for %u strips", stripCount));
-        offsets = ValueList(stream, tagStripOffsets);
-        offsets.resize(stripCount);
-        // Strips without a byte count hold nothing to decode.
-        byteCounts = ValueList(stream, tagStripByteCounts);
-        byteCounts.resize(stripCount, 0);
-    }
+        ReaderFail(kFormat, Format("unsupported pixel size: %u samples of %u bits", l.Samples, l.Bits));
+    l.Planar = SingleValue(tagPlanarConfiguration, 1) == 2 && l.Samples > 1;
+    l.Compression = SingleValue(tagCompression, 0);
+    if (l.Compression != 1 && l.Compression != 5 && l.Compression != 32773)
+        ReaderFail(kFormat, "Unknown compression scheme");
 
     const TDirEntry* extra = FindTag(tagExtraSamples);
-    const int extraSamples = extra != nullptr ? int(std::min<uint32_t>(extra->Count, 256)) : 0;
-    const int colourSamples = int(samples) - extraSamples;
-    const TRowPlan plan = ChoosePlan(colourSamples, extraSamples, photometric, bits);
+    l.ExtraSamples = extra != nullptr ? int(std::min<uint32_t>(extra->Count, 256)) : 0;
+    l.ColourSamples = int(l.Samples) - l.ExtraSamples;
+    l.Plan = ChoosePlan(l.ColourSamples, l.ExtraSamples, l.Photometric, l.Bits);
 
-    const uint32_t width = SingleValue(tagImageWidth, 0);
-    const uint32_t height = SingleValue(tagImageLength, 0);
-    if (width == 0 || height == 0) Invalid();
-    const int64_t rasterRow = RasterRowBytes(width, plan.Format);
-    if (width > INT32_MAX || height > INT32_MAX || rasterRow * int64_t(height) > kMaxPixelBytes)
-        throw EInvalidGraphic(Format("TIFF: %u x %u pixels are more than this program can hold", width, height));
+    l.Width = SingleValue(tagImageWidth, 0);
+    l.Height = SingleValue(tagImageLength, 0);
+    if (l.Width == 0 || l.Height == 0) Invalid();
+    // A layout without a raster format would be copied as raw bytes: garbage, not a picture.
+    if (l.Plan.Format == pfDevice)
+        ReaderFail(kFormat, Format("%u samples per pixel (%d extra) of %u bits with photometric interpretation %u "
+                                   "are not supported",
+                                   l.Samples, l.ExtraSamples, l.Bits, l.Photometric));
+    if (l.Width > INT32_MAX || l.Height > INT32_MAX ||
+        RasterRowBytes(l.Width, l.Plan.Format) * int64_t(l.Height) > kMaxRasterBytes)
+        ReaderFail(kFormat, Format("%u x %u pixels are more than this program can hold", l.Width, l.Height));
+    const int64_t rasterRow = RasterRowBytes(l.Width, l.Plan.Format);
 
-    // ---- what one stored row is and where it goes
-    const int64_t bytesPerRow = (int64_t(width) * bitsPerPixel + 7) / 8;
-    const int64_t sampleCount = int64_t(width) * samples;
-    if (plan.Kind == TRowKind::Copy) {
-        if (bytesPerRow > rasterRow)
-            throw EInvalidGraphic(Format("TIFF: rows of %u samples of %u bits do not fit a %s picture",
-                                         samples, bits, PixelFormatName(plan.Format)));
-    } else if (InputBytes(plan.Kind, sampleCount, bits) > bytesPerRow ||
-               OutputBytes(plan.Kind, sampleCount) > rasterRow) {
-        throw EInvalidGraphic(Format("TIFF: %u samples per pixel (%d extra) of %u bits do not fit a %s picture",
-                                     samples, extraSamples, bits, PixelFormatName(plan.Format)));
+    // What one stored row is and where it goes. Separate planes are put back together into
+    // interleaved rows of whole bytes per sample.
+    l.BytesPerRow = (int64_t(l.Width) * bitsPerPixel + 7) / 8;
+    l.PlaneRowBytes = l.Planar ? (int64_t(l.Width) * l.Bits + 7) / 8 : l.BytesPerRow;
+    if (l.Planar && l.Bits != 8 && l.Bits != 16)
+        ReaderFail(kFormat, Format("separate planes of %u-bit samples are not supported", l.Bits));
+    const int64_t sampleCount = int64_t(l.Width) * l.Samples;
+    if (l.Plan.Kind == TRowKind::Copy) {
+        if (l.BytesPerRow > rasterRow)
+            ReaderFail(kFormat, Format("rows of %u samples of %u bits do not fit a %s picture", l.Samples, l.Bits,
+                                       PixelFormatName(l.Plan.Format)));
+    } else if (InputBytes(l.Plan.Kind, sampleCount, l.Bits) > l.BytesPerRow ||
+               OutputBytes(l.Plan.Kind, sampleCount) > rasterRow) {
+        ReaderFail(kFormat, Format("%u samples per pixel (%d extra) of %u bits do not fit a %s picture", l.Samples,
+                                   l.ExtraSamples, l.Bits, PixelFormatName(l.Plan.Format)));
     }
 
-    const int64_t decodedBytes = bytesPerRow * int64_t(height);
-    const int64_t largest = std::max(decodedBytes, rasterRow * int64_t(height));
+    const int64_t decodedBytes = l.BytesPerRow * int64_t(l.Height);
+    const int64_t largest = std::max(decodedBytes, rasterRow * int64_t(l.Height));
     const int64_t available = std::max<int64_t>(0, stream.Size() - FBasePosition);
-    if (decodedBytes > kMaxPixelBytes ||
-        (largest > SmallPictureBytes && largest > MaxExpansion * available))
-        throw EInvalidGraphic(Format("TIFF: %u x %u pixels of %lld bits cannot come from a file of %lld bytes",
-                                     width, height, static_cast<long long>(bitsPerPixel),
-                                     static_cast<long long>(available)));
+    if (decodedBytes > kMaxRasterBytes)
+        ReaderFail(kFormat, Format("%u x %u pixels of %lld bits are more than this program can hold", l.Width, l.Height,
+                                   static_cast<long long>(bitsPerPixel)));
+    if (largest > SmallPictureBytes)
+        CheckFitsFile(kFormat, l.Width, l.Height, (largest + MaxExpansion - 1) / MaxExpansion, available);
 
-    const uint32_t predictor = SingleValue(tagPredictor, 0);
-    const int diffStep = samples == 3 ? 3 : samples == 4 ? 4 : 1;
-    if (predictor == 2) {
-        const int64_t touched = bits == 16 ? 2 * int64_t(diffStep) * width : int64_t(diffStep) * width;
-        if (touched > bytesPerRow)
-            throw EInvalidGraphic(Format("TIFF: Predictor 2 with %u samples of %u bits is not supported", samples, bits));
+    l.Predictor = SingleValue(tagPredictor, 0);
+    // Within a plane a pixel has one sample.
+    l.DiffStep = l.Planar ? 1 : l.Samples == 3 ? 3 : l.Samples == 4 ? 4 : 1;
+    if (l.Predictor == 2) {
+        const int64_t touched = int64_t(l.DiffStep) * l.Width * (l.Bits == 16 ? 2 : 1);
+        if (touched > l.PlaneRowBytes || (l.Bits != 8 && l.Bits != 16))
+            ReaderFail(kFormat, Format("Predictor 2 with %u samples of %u bits is not supported", l.Samples, l.Bits));
     }
 
-    const uint32_t compression = SingleValue(tagCompression, 0);
+    return l;
+}
+
+void TTIFFGraphic::ReadStripTable(TStream& stream, TLayout& l) const {
+    l.StripCount = CountOf(tagStripOffsets, 1);
+    if (l.StripCount == 0) ReaderFail(kFormat, "StripOffsets has no strips (count 0)");
+    // With one strip the picture's height stands in for RowsPerStrip.
+    if (l.StripCount < 2) {
+        l.Offsets.push_back(SingleValue(tagStripOffsets, 0));
+        l.ByteCounts.push_back(SingleValue(tagStripByteCounts, 0));
+        l.RowsPerStrip.push_back(l.Height);
+        return;
+    }
+    l.RowsPerStrip = ValueList(stream, tagRowsPerStrip);
+    if (l.RowsPerStrip.empty()) ReaderFail(kFormat, Format("RowsPerStrip is missing for %u strips", l.StripCount));
+    l.Offsets = ValueList(stream, tagStripOffsets);
+    l.Offsets.resize(l.StripCount);
+    // Strips without a byte count hold nothing to decode.
+    l.ByteCounts = ValueList(stream, tagStripByteCounts);
+    l.ByteCounts.resize(l.StripCount, 0);
+}
+
+void TTIFFGraphic::ReadPalette(TStream& stream, TLayout& l) {
+    if (l.ColourSamples != 1) return;
+    const int64_t bitsPerPixel = int64_t(l.Bits) * l.Samples;
+    const int entryCount = bitsPerPixel == 1 ? 2 : bitsPerPixel == 2 ? 4 : bitsPerPixel == 4 ? 16 : 256;
+    l.Palette.Entries.resize(size_t(entryCount));
+    if (l.Photometric == 3 && bitsPerPixel > 1) {
+        // The colour map has room for 256 entries per table.
+        if (bitsPerPixel > 8)
+            ReaderFail(kFormat, Format("palette pictures of %lld bits per pixel are not supported",
+                                       static_cast<long long>(bitsPerPixel)));
+        const int n = 1 << bitsPerPixel;
+        uint8_t map[6 * 256];
+        stream.Seek(FBasePosition + SingleValue(tagColorMap, 0), TSeekOrigin::soBeginning);
+        stream.ReadBuffer(map, 6 * n);
+        for (int i = 0; i < 3 * n; ++i) FColorMap[i] = uint16_t(Get16(map + 2 * i));
+        for (int k = 0; k < std::min(n, entryCount); ++k)
+            l.Palette.Entries[size_t(k)] = {uint8_t(FColorMap[k] >> 8), uint8_t(FColorMap[n + k] >> 8),
+                                            uint8_t(FColorMap[2 * n + k] >> 8), 0};
+        return;
+    }
+    for (int k = 0; k < entryCount; ++k) {
+        uint8_t g;
+        if (entryCount == 4 && l.Photometric <= 1)
+            g = uint8_t(l.Photometric == 0 ? 255 - 85 * k : 85 * k);
+        else if (l.Photometric == 0)
+            g = entryCount == 2 ? uint8_t(k == 0 ? 255 : 0) : entryCount == 16 ? uint8_t((15 - k) * 16) : uint8_t(255 - k);
+        else if (l.Photometric == 1)
+            g = entryCount == 2 ? uint8_t(k == 0 ? 0 : 255) : entryCount == 16 ? uint8_t(k * 16) : uint8_t(k);
+        else  // 1-bit palette pictures and other kinds: a plain grey ramp
+            g = Grey(k, entryCount);
+        l.Palette.Entries[size_t(k)] = {g, g, g, 0};
+    }
+}
+
+void TTIFFGraphic::DecodeStrips(TStream& stream, const TLayout& l, TBitmap& picture) const {
     std::unique_ptr<TDecoder> decoder;
-    switch (compression) {
-        case 1: break;
-        case 5: decoder = std::make_unique<TTIFFLZW>(); break;
-        case 32773: decoder = std::make_unique<TPackbitsRLE>(); break;
-        default: throw EInvalidGraphic("TIFF: Unknown compression scheme");
-    }
-
-    // ---- palette of one-sample pictures
-    TLogPalette palette;
-    if (colourSamples == 1) {
-        const int entryCount = bitsPerPixel == 1 ? 2 : bitsPerPixel == 4 ? 16 : 256;
-        palette.Entries.resize(size_t(entryCount));
-        if (photometric == 3 && bitsPerPixel > 1) {
-            // The colour map has room for 256 entries per table.
-            if (bitsPerPixel > 8)
-                throw EInvalidGraphic(Format("TIFF: palette pictures of %lld bits per pixel are not supported",
-                                             static_cast<long long>(bitsPerPixel)));
-            const int n = 1 << bitsPerPixel;
-            uint8_t map[6 * 256];
-            stream.Seek(FBasePosition + SingleValue(tagColorMap, 0), TSeekOrigin::soBeginning);
-            stream.ReadBuffer(map, 6 * n);
-            for (int i = 0; i < 3 * n; ++i) FColorMap[i] = uint16_t(Get16(map + 2 * i));
-            for (int k = 0; k < std::min(n, entryCount); ++k)
-                palette.Entries[size_t(k)] = {uint8_t(FColorMap[k] >> 8), uint8_t(FColorMap[n + k] >> 8),
-                                              uint8_t(FColorMap[2 * n + k] >> 8), 0};
-        } else {
-            for (int k = 0; k < entryCount; ++k) {
-                uint8_t g;
-                if (photometric == 0)
-                    g = entryCount == 2 ? uint8_t(k == 0 ? 255 : 0) : entryCount == 16 ? uint8_t((15 - k) * 16) : uint8_t(255 - k);
-                else if (photometric == 1)
-                    g = entryCount == 2 ? uint8_t(k == 0 ? 0 : 255) : entryCount == 16 ? uint8_t(k * 16) : uint8_t(k);
-                else  // 1-bit palette pictures and other kinds: a plain grey ramp
-                    g = Grey(k, entryCount);
-                palette.Entries[size_t(k)] = {g, g, g, 0};
-            }
-        }
-    }
-
-    // ---- the picture changes from here on
-    ReleaseHandle();
-    SetPixelFormat(plan.Format);
-    if (colourSamples == 1) SetPalette(palette);
-    SetWidth(int32_t(width));
-    SetHeight(int32_t(height));
-
-    const TPixelConverter convert = ConverterOf(plan.Kind);
-    const bool swap16 = FBigEndian && bits == 16;
+    if (l.Compression == 5) decoder = std::make_unique<TTIFFLZW>();
+    if (l.Compression == 32773) decoder = std::make_unique<TPackbitsRLE>();
+    const TPixelConverter convert = ConverterOf(l.Plan.Kind);
+    const bool swap16 = FBigEndian && l.Bits == 16;
     const int64_t streamSize = stream.Size();
-    int32_t r = 0;
-    for (uint32_t s = 0; s < stripCount && r < int32_t(height); ++s) {
-        const int64_t start = FBasePosition + offsets[s];
-        const uint32_t listed = stripCount == 1 ? height : rowsPerStrip[std::min<size_t>(s, rowsPerStrip.size() - 1)];
-        // Rows below the picture are never shown, so they need no room.
-        const int64_t rows = std::min<int64_t>(listed, int64_t(height) - r);
-        const int64_t stripSize = rows * bytesPerRow;
-        if (stripSize == 0) continue;
-        std::vector<uint8_t> strip(size_t(stripSize), 0);
-        stream.Seek(start, TSeekOrigin::soBeginning);
-        if (decoder) {
-            // No LZW or PackBits stream needs more than about one and a half times the
-            // bytes it decodes to; the cap keeps a file whose strips all name one huge byte
-            // range from being read once per strip.
-            const int64_t packedSize = std::min<int64_t>(
-                {byteCounts[s], std::max<int64_t>(0, streamSize - start), 2 * stripSize + 4096, INT32_MAX});
-            std::vector<uint8_t> packed(static_cast<size_t>(packedSize));
-            const int64_t got = stream.Read(packed.data(), packedSize);
-            const uint8_t* source = packed.data();
-            decoder->Decode(source, strip.data(), int32_t(got), int32_t(stripSize));
-        } else {
-            stream.Read(strip.data(), stripSize);
-        }
-        for (int64_t off = 0; off < stripSize && r < int32_t(height); off += bytesPerRow, ++r) {
-            uint8_t* row = strip.data() + off;
-            if (swap16) SwapBytes16Array(row, int32_t(bytesPerRow / 2));
-            if (predictor == 2) {
-                if (bits == 16)
-                    UndoHorizontalDiff16(row, diffStep, int64_t(width) - 1);
-                else if (diffStep == 3)
-                    UndoHorizontalDiff3(row, int32_t(width) - 1);
-                else if (diffStep == 4)
-                    UndoHorizontalDiff4(row, int32_t(width) - 1);
-                else
-                    UndoHorizontalDiff1(row, int32_t(width) - 1);
+    const int64_t sampleCount = int64_t(l.Width) * l.Samples;
+
+    // One stored row, ready: byte order, then differencing.
+    auto prepare = [&](uint8_t* row) {
+        if (swap16) SwapBytes16Array(row, int32_t(l.PlaneRowBytes / 2));
+        if (l.Predictor != 2) return;
+        if (l.Bits == 16)
+            UndoHorizontalDiff16(row, l.DiffStep, int64_t(l.Width) - 1);
+        else if (l.DiffStep == 3)
+            UndoHorizontalDiff3(row, int32_t(l.Width) - 1);
+        else if (l.DiffStep == 4)
+            UndoHorizontalDiff4(row, int32_t(l.Width) - 1);
+        else
+            UndoHorizontalDiff1(row, int32_t(l.Width) - 1);
+    };
+    auto emit = [&](const uint8_t* row, int32_t y) {
+        if (convert != nullptr)
+            convert(row, picture.ScanLine(y), int(l.Bits), int(sampleCount));
+        else
+            std::memcpy(picture.ScanLine(y), row, size_t(l.BytesPerRow));
+    };
+
+    // Separate planes: the planes' rows are kept until the last plane is in.
+    const uint32_t planes = l.Planar ? l.Samples : 1;
+    std::vector<uint8_t> planeData;
+    if (l.Planar) planeData.assign(size_t(l.PlaneRowBytes * l.Height * planes), 0);
+    const uint32_t rowsPerStrip = std::max<uint32_t>(1, l.RowsPerStrip.empty() ? l.Height : l.RowsPerStrip[0]);
+    const uint32_t stripsPerPlane = l.Planar ? uint32_t((int64_t(l.Height) + rowsPerStrip - 1) / rowsPerStrip)
+                                             : l.StripCount;
+
+    for (uint32_t plane = 0; plane < planes; ++plane) {
+        int32_t r = 0;
+        for (uint32_t i = 0; i < stripsPerPlane && r < int32_t(l.Height); ++i) {
+            const uint64_t s = uint64_t(plane) * stripsPerPlane + i;
+            if (s >= l.StripCount) break;  // missing strips leave their rows zero
+            const int64_t start = FBasePosition + l.Offsets[s];
+            const uint32_t listed = l.RowsPerStrip[std::min<size_t>(s, l.RowsPerStrip.size() - 1)];
+            // Rows below the picture are never shown, so they need no room.
+            const int64_t rows = std::min<int64_t>(listed, int64_t(l.Height) - r);
+            const int64_t stripSize = rows * l.PlaneRowBytes;
+            if (stripSize == 0) continue;
+            std::vector<uint8_t> strip(size_t(stripSize), 0);
+            stream.Seek(start, TSeekOrigin::soBeginning);
+            if (decoder) {
+                // No LZW or PackBits stream needs more than about one and a half times the
+                // bytes it decodes to; the cap keeps a file whose strips all name one huge
+                // byte range from being read once per strip.
+                const int64_t packedSize = std::min<int64_t>(
+                    {l.ByteCounts[s], std::max<int64_t>(0, streamSize - start), 2 * stripSize + 4096, INT32_MAX});
+                std::vector<uint8_t> packed(static_cast<size_t>(packedSize));
+                const int64_t got = stream.Read(packed.data(), packedSize);
+                const uint8_t* source = packed.data();
+                decoder->Decode(source, strip.data(), int32_t(got), int32_t(stripSize));
+            } else {
+                stream.Read(strip.data(), stripSize);
             }
-            if (convert != nullptr)
-                convert(row, ScanLine(r), int(bits), int(sampleCount));
-            else
-                std::memcpy(ScanLine(r), row, size_t(bytesPerRow));
+            for (int64_t off = 0; off < stripSize && r < int32_t(l.Height); off += l.PlaneRowBytes, ++r) {
+                uint8_t* row = strip.data() + off;
+                prepare(row);
+                if (l.Planar)
+                    std::memcpy(&planeData[size_t((int64_t(plane) * l.Height + r) * l.PlaneRowBytes)], row,
+                                size_t(l.PlaneRowBytes));
+                else
+                    emit(row, r);
+            }
         }
     }
+    if (!l.Planar) return;
+    const int bytesPerSample = l.Bits == 16 ? 2 : 1;
+    std::vector<uint8_t> row(size_t(l.BytesPerRow));
+    for (int32_t y = 0; y < int32_t(l.Height); ++y) {
+        for (uint32_t p = 0; p < planes; ++p) {
+            const uint8_t* in = &planeData[size_t((int64_t(p) * l.Height + y) * l.PlaneRowBytes)];
+            for (uint32_t x = 0; x < l.Width; ++x)
+                std::memcpy(&row[(size_t(x) * planes + p) * size_t(bytesPerSample)], in + size_t(x) * bytesPerSample,
+                            size_t(bytesPerSample));
+        }
+        emit(row.data(), y);
+    }
+}
+
+void TTIFFGraphic::LoadImageStream(TStream& stream) {
+    ReadDirectory(stream);
+    TLayout layout = ReadLayout(stream);
+    ReadStripTable(stream, layout);
+    ReadPalette(stream, layout);
+
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(layout.Plan.Format);
+    if (layout.ColourSamples == 1) picture.SetPalette(layout.Palette);
+    picture.SetSize(int32_t(layout.Width), int32_t(layout.Height));
+    DecodeStrips(stream, layout, picture);
+    Assign(picture);
     Changed();
 }
 

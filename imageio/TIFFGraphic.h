@@ -1,6 +1,7 @@
 #pragma once
 // TIFF pictures: the first image of a file, in strips, uncompressed, LZW or PackBits, with
-// or without horizontal differencing. Reading only.
+// or without horizontal differencing, samples interleaved or in separate planes. Reading
+// only.
 #include <cstdint>
 #include <vector>
 
@@ -39,7 +40,17 @@ public:
     static constexpr int64_t SmallPictureBytes = int64_t(1) << 20;
     static constexpr int64_t MaxExpansion = 4096;
 
+    struct TLayout;  // what the directory says, checked
+
 private:
+    // The steps of a load; each checks what it reads. Nothing of this raster changes
+    // before the last step succeeded.
+    void ReadDirectory(TStream& stream);
+    TLayout ReadLayout(TStream& stream) const;
+    void ReadStripTable(TStream& stream, TLayout& layout) const;
+    void ReadPalette(TStream& stream, TLayout& layout);
+    void DecodeStrips(TStream& stream, const TLayout& layout, TBitmap& picture) const;
+
     // Directory access (tags looked up by binary search: TIFF sorts them).
     const TDirEntry* FindTag(uint16_t tag) const;
     uint32_t Get16(const uint8_t* p) const;

@@ -8,6 +8,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
+#include "imageio/ReaderSupport.h"
 #include "imageio/Decoders.h"
 
 namespace qv {
@@ -147,33 +148,28 @@ void TTargaGraphic::LoadImageStream(TStream& stream) {
     const TTargaHeader h = TTargaHeader::Parse(raw);
 
     const int bpp = BytesPerPixelOfDepth(h.Depth);
-    if (bpp == 0) throw EInvalidGraphic(Format("Targa: unsupported pixel depth: %d bits per pixel", h.Depth));
+    if (bpp == 0) throw EReaderError("Targa", Format("unsupported pixel depth: %d bits per pixel", h.Depth));
     const int64_t rowLength = int64_t(h.Width) * bpp;
     const int64_t pixelBytes = rowLength * h.Height;
     const int64_t dataStart = stream.Position() + h.IdLength + h.MapBytes();
     const int64_t available = std::max<int64_t>(0, stream.Size() - dataStart);
     const int64_t needed = LeastDataBytes(h, bpp);
-    if (pixelBytes > SmallPictureBytes && needed > available)
-        throw EInvalidGraphic(Format("Targa: %u x %u pixels at %d bits per pixel need at least %lld bytes of data, the file has %lld",
-                                     unsigned(h.Width), unsigned(h.Height), int(h.Depth), static_cast<long long>(needed),
-                                     static_cast<long long>(available)));
+    if (pixelBytes > SmallPictureBytes) CheckFitsFile("Targa", h.Width, h.Height, needed, available);
 
     std::string id(h.IdLength, '\0');
     if (h.IdLength > 0) stream.Read(id.data(), h.IdLength);
 
-    // Drop the old pixels first so that the format change converts nothing.
-    SetSize(0, 0);
-    SetPixelFormat(FormatOfDepth(h.Depth));
+    // Decoded into a scratch raster so that a failure leaves this one as it was.
+    TBitmap picture;
+    picture.SetPixelFormat(FormatOfDepth(h.Depth));
     if (h.Grey()) {
         // Grey pictures ignore a colour map but must step over it.
         if (h.HasMap()) stream.Seek(h.MapBytes(), TSeekOrigin::soCurrent);
-        SetPalette(GreyPalette(kPaletteEntries));
+        picture.SetPalette(GreyPalette(kPaletteEntries));
     } else if (h.HasMap()) {
-        SetPalette(ReadColorMap(stream, h));
+        picture.SetPalette(ReadColorMap(stream, h));
     }
-    SetWidth(h.Width);
-    SetHeight(h.Height);
-    FImageID = std::move(id);
+    picture.SetSize(h.Width, h.Height);
 
     const bool topFirst = (h.Descriptor & kTopRowFirst) != 0;
     const int32_t height = h.Height;
@@ -182,17 +178,19 @@ void TTargaGraphic::LoadImageStream(TStream& stream) {
 
     if (h.Raw()) {
         for (int32_t i = 0; i < height; ++i)
-            if (stream.Read(ScanLine(rowOf(i)), length) < length) throw EInvalidGraphic("Targa: invalid image");
+            if (stream.Read(picture.ScanLine(rowOf(i)), length) < length) throw EReaderError("Targa", "invalid image");
     } else if (h.RunLength()) {
         // A row's packets never take more than twice its bytes (one header per pixel at
         // worst); read that much ahead and step back to the end of the row's packets.
         std::vector<uint8_t> work(size_t(2 * rowLength), 0);
         for (int32_t i = 0; i < height; ++i) {
             const int32_t got = int32_t(stream.Read(work.data(), int64_t(work.size())));
-            const int32_t used = DecodeTargaRle(work.data(), ScanLine(rowOf(i)), length, h.Depth, got);
+            const int32_t used = DecodeTargaRle(work.data(), picture.ScanLine(rowOf(i)), length, h.Depth, got);
             stream.Seek(int64_t(used) - got, TSeekOrigin::soCurrent);
         }
     }
+    Assign(picture);
+    FImageID = std::move(id);
     Changed();
 }
 
@@ -211,7 +209,7 @@ void TTargaGraphic::SaveTarga(TStream& stream, bool compressed) {
     const int32_t height = Height();
     // The header holds 16-bit sizes.
     if (width > 0xFFFF || height > 0xFFFF)
-        throw EInvalidGraphic(Format("Targa: %d x %d pixels is larger than a Targa file can hold", width, height));
+        throw EReaderError("Targa", Format("%d x %d pixels is larger than a Targa file can hold", width, height));
     const size_t idLength = std::min<size_t>(FImageID.size(), 255);
 
     uint8_t header[kHeaderSize] = {};

@@ -167,9 +167,14 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
     EXPECT_EQ(avi.Filter, "Avi file|*.avi");
     EXPECT_EQ(avi.FileName, "*.avi");
     // The picture dialogs list the registered formats, "Tous" first.
-    EXPECT_EQ(openPicture.Filter.rfind("Tous", 0), 0u) << openPicture.Filter;
-    EXPECT_NE(openPicture.Filter.find("*.bmp"), std::string::npos);
-    EXPECT_EQ(savePicture.Filter, openPicture.Filter);
+    // The open dialog offers what reads, the save dialog what writes.
+    for (const std::string& filter : {openPicture.Filter, savePicture.Filter}) {
+        EXPECT_EQ(filter.rfind("Tous", 0), 0u) << filter;
+        for (const char* ext : {"*.bmp", "*.png", "*.jpeg", "*.tga"}) EXPECT_NE(filter.find(ext), std::string::npos) << ext;
+        EXPECT_EQ(filter.find("*.ico"), std::string::npos);
+    }
+    EXPECT_NE(openPicture.Filter.find("*.gif"), std::string::npos);
+    EXPECT_EQ(savePicture.Filter.find("*.gif"), std::string::npos);
     EXPECT_TRUE(savePicture.DefaultExt.empty());
 
 }

@@ -96,6 +96,17 @@ TEST(CliConvertAndInfo, ConvertsByExtensionAndReportsFailures) {
     EXPECT_EQ(r.Err, "Unknown picture file type: .xyz\n");
     EXPECT_FALSE(FileExists(dir / "copy.xyz"));
 
+    // PNG both ways, and a format that is only read is refused without a file.
+    r = RunTool({"convert", DataPath("generic/rgb24.bmp"), dir / "copy.png"});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    r = RunTool({"info", dir / "copy.png"});
+    EXPECT_EQ(r.Out, "file: " + (dir / "copy.png") +
+                         "\nclass: TPNGGraphic\nwidth: 7\nheight: 5\npixel format: pf24bit\npalette entries: 0\n");
+    r = RunTool({"convert", dir / "copy.png", dir / "copy.gif"});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Err, "Cannot save pictures as .gif files\n");
+    EXPECT_FALSE(FileExists(dir / "copy.gif"));
+
     r = RunTool({"convert", dir / "absent.bmp", dir / "x.bmp"});
     EXPECT_EQ(r.Code, 1);
     EXPECT_TRUE(Contains(r.Err, "absent.bmp")) << r.Err;

@@ -54,6 +54,18 @@ TEST(PCXRead, FilesOfEveryLayout) {
     EXPECT_TRUE(LoadBytes<TPCXGraphic>(Fixture("rgb24.pcx"))->Palette().Entries.empty());
 }
 
+// Four 8-bit planes (red, green, blue, alpha), as ImageMagick writes a picture with alpha.
+TEST(PCXRead, FourEightBitPlanesKeepTheAlpha) {
+    auto pcx = LoadBytes<TPCXGraphic>(Fixture("rgba32.pcx"));
+    const Pnm pam = Reference("rgba32.pam");
+    ASSERT_EQ(pcx->PixelFormat(), pf32bit);
+    EXPECT_EQ(MaxDifference(*pcx, pam), 0);
+    int wrong = 0;
+    for (int y = 0; y < pam.Height; ++y)
+        for (int x = 0; x < pam.Width; ++x) wrong += pcx->ScanLine(y)[4 * x + 3] != pam.At(x, y, 3);
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(PCXRead, ScreenCaptureMakerByteLoadsTheSame) {
     std::vector<uint8_t> file = Fixture("pal4.pcx");
     file[0] = 205;
@@ -184,6 +196,8 @@ TEST(PCXRead, BadHeadersAreRefusedBeforeThePictureChanges) {
     file = Fixture("rgb24.pcx");
     file[65] = 2;
     EXPECT_EQ(refuse(file), "PCX: wrong pixel format");
+    file[65] = 5;
+    EXPECT_EQ(refuse(file), "PCX: wrong pixel format");
     file = Fixture("rgb24.pcx");
     PutLe16(file, 66, 3);  // 3 bytes per plane for 7 pixels
     EXPECT_EQ(refuse(file), "PCX: BytesPerLine 3 is too small for a width of 7 pixels");
@@ -197,7 +211,7 @@ TEST(PCXRead, BadHeadersAreRefusedBeforeThePictureChanges) {
 }
 
 TEST(PCXRead, TruncatedAndCorruptedFixturesFailCleanly) {
-    for (const char* name : {"rgb24.pcx", "pal4.pcx", "mono.pcx", "ppm8.pcx"})
+    for (const char* name : {"rgb24.pcx", "pal4.pcx", "mono.pcx", "ppm8.pcx", "rgba32.pcx"})
         SweepHostileVariants<TPCXGraphic>(Fixture(name), 128, name);
 }
 

@@ -126,7 +126,8 @@ TEST(PPMRead, FailureTexts) {
     }
 }
 
-TEST(PPMRead, RefusedHeadersKeepThePictureAndShortDataKeepsTheRowsRead) {
+// A refused header and data that end early both leave the picture as it was.
+TEST(PPMRead, FailedLoadsKeepThePicture) {
     TPPMGraphic ppm;
     {
         TMemoryStream s(Bytes("P5 1 1 255\n", {99}));
@@ -137,11 +138,12 @@ TEST(PPMRead, RefusedHeadersKeepThePictureAndShortDataKeepsTheRowsRead) {
         EXPECT_THROW(ppm.LoadImageStream(s), Exception);
         EXPECT_EQ(ppm.ScanLine(0)[0], 99);
     }
-    TMemoryStream s(Bytes("P5\n2 2\n255\n", {1, 2, 3}));
+    TMemoryStream s(Bytes("P6\n2 2\n255\n", {1, 2, 3}));
     EXPECT_THROW(ppm.LoadImageStream(s), Exception);
-    ASSERT_EQ(ppm.Height(), 2);
-    EXPECT_EQ(ppm.ScanLine(0)[1], 2);
-    EXPECT_EQ(ppm.ScanLine(1)[0], 3);
+    ASSERT_EQ(ppm.Width(), 1);
+    ASSERT_EQ(ppm.Height(), 1);
+    EXPECT_EQ(ppm.PixelFormat(), pf8bit);
+    EXPECT_EQ(ppm.ScanLine(0)[0], 99);
 }
 
 TEST(PPMRead, TheReadAheadServesNoBytesPastTheEnd) {

@@ -167,6 +167,11 @@ TEST(RLARead, RefusedFilesLeaveThePictureAlone) {
     std::vector<uint8_t> header = RlaFile({0, 1, 0, 1}, TwoRows(false));
     header.resize(745);
     expectRefused(header, "Erreur de lecture du flux");
+    // Row data that ends early, after the picture's size is known.
+    std::vector<uint8_t> wide = RlaFile({0, 2, 0, 1}, {{Literal({1, 2, 3}), Literal({1, 2, 3}), Literal({1, 2, 3})},
+                                                       {Literal({4, 5, 6}), Literal({4, 5, 6}), Literal({4, 5, 6})}});
+    wide.resize(wide.size() - 2);
+    expectRefused(wide, "Erreur de lecture du flux");
 }
 
 TEST(RLARead, BadRowData) {

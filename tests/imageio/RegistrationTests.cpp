@@ -1,5 +1,5 @@
-// The readers' rows of the picture-format list and the class catalogue. Reader classes
-// arrive one by one, so the checks hold for whichever classes exist.
+// The format table's rows in the picture-format list, and the dialogs' filters that come
+// from them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +9,9 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Picture.h"
-#include "imageio/ReaderClasses.h"
+#include "imageio/GenericGraphic.h"
+#include "imageio/JPEGImage.h"
+#include "imageio/PNGGraphic.h"
 #include "imageio/Registration.h"
 
 namespace qv {
@@ -26,97 +28,96 @@ protected:
     void TearDown() override { TPicture::ResetToFrameworkDefaults(); }
 };
 
-TEST_F(Registration, TableRowsInOrder) {
-    ASSERT_EQ(ReaderRegistrations.size(), 28u);
-    const auto& r = ReaderRegistrations;
-    EXPECT_STREQ(r[0].Extension, "win");
-    EXPECT_STREQ(r[0].ClassName, "TTargaGraphic");
-    EXPECT_STREQ(r[3].Extension, "tiff");
-    EXPECT_STREQ(r[7].Description, "Word 5.x screen capture images");
-    EXPECT_STREQ(r[9].Extension, "rle");
-    EXPECT_STREQ(r[9].ClassName, "TBitmap");
-    EXPECT_STREQ(r[16].Description, "Portable b&w images");
-    EXPECT_STREQ(r[20].Description, "Kodak Photo-CD images");
-    EXPECT_STREQ(r[24].Extension, "dib");
-    EXPECT_STREQ(r[27].Extension, "bw");
-    EXPECT_STREQ(r[27].Description, "SGI black/white images");
+TEST_F(Registration, ReaderRowsInOrder) {
+    const auto r = RegistrationRows(TFormatUnit::Readers);
+    ASSERT_EQ(r.size(), 28u);
+    struct TExpect {
+        size_t At;
+        const char* Extension;
+        const char* Description;
+        const char* ClassName;
+    };
+    for (const TExpect& e : std::initializer_list<TExpect>{
+             {0, "win", "Truevision images", "TTargaGraphic"},
+             {3, "tiff", "TIFF images", "TTIFFGraphic"},
+             {7, "scr", "Word 5.x screen capture images", "TPCXGraphic"},
+             {9, "rle", "Windows bitmap", "TBitmap"},
+             {16, "pbm", "Portable b&w images", "TPPMGraphic"},
+             {20, "pcd", "Kodak Photo-CD images", "TPCDGraphic"},
+             {24, "dib", "Windows bitmap", "TBitmap"},
+             {27, "bw", "SGI black/white images", "TSGIGraphic"}}) {
+        EXPECT_STREQ(r[e.At]->Extension, e.Extension) << e.At;
+        EXPECT_STREQ(r[e.At]->Description, e.Description) << e.At;
+        EXPECT_STREQ(r[e.At]->Class->Name, e.ClassName) << e.At;
+    }
     std::set<std::string> extensions;
-    for (const auto& row : r) extensions.insert(row.Extension);
+    for (const auto* row : r) extensions.insert(row->Extension);
     EXPECT_EQ(extensions.size(), 28u) << "each extension once";
-    EXPECT_STREQ(ReaderUnregistrationOrder.front(), "TTargaGraphic");
-    EXPECT_STREQ(ReaderUnregistrationOrder.back(), "TPSDGraphic");
+    EXPECT_EQ(FindFormatClass("TBitmap"), &TBitmap::Class);
+    EXPECT_EQ(FindFormatClass("tbitmap"), nullptr);
 }
 
-TEST_F(Registration, CatalogueKnowsTheFrameworkBitmap) {
-    EXPECT_EQ(FindReaderClass("TBitmap"), &TBitmap::Class);
-    EXPECT_EQ(FindReaderClass("tbitmap"), nullptr);
-    EXPECT_EQ(FindReaderClass("TNoSuchGraphic"), nullptr);
-    EXPECT_EQ(FindReaderClass(""), nullptr);
-}
-
-TEST_F(Registration, RegistersExistingClassesInOrderAndFindsUpperCaseExtensions) {
+TEST_F(Registration, RegistersInOrderAndFindsUpperCaseExtensions) {
     const size_t before = TPicture::Formats().size();
     RegisterReaders();
     const auto& formats = TPicture::Formats();
-    size_t expectedRows = 0;
-    size_t at = before;
-    for (const auto& row : ReaderRegistrations) {
-        const TBitmapClass* cls = FindReaderClass(row.ClassName);
-        if (!cls) continue;
-        ++expectedRows;
-        ASSERT_LT(at, formats.size());
-        EXPECT_EQ(formats[at].Extension, row.Extension);
-        EXPECT_EQ(formats[at].Description, row.Description);
-        EXPECT_EQ(formats[at].Class, cls);
-        ++at;
-        const TFileFormat* found = TPicture::FindFormat(Upper(row.Extension));
-        ASSERT_NE(found, nullptr) << row.Extension;
-        EXPECT_EQ(found->Class, cls) << row.Extension;
+    const auto rows = RegistrationRows(TFormatUnit::Readers);
+    ASSERT_EQ(formats.size(), before + rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(formats[before + i].Extension, rows[i]->Extension);
+        EXPECT_EQ(formats[before + i].Description, rows[i]->Description);
+        EXPECT_EQ(formats[before + i].Class, rows[i]->Class);
+        const TFileFormat* found = TPicture::FindFormat(Upper(rows[i]->Extension));
+        ASSERT_NE(found, nullptr) << rows[i]->Extension;
+        EXPECT_EQ(found->Class, rows[i]->Class);
     }
-    EXPECT_EQ(formats.size(), before + expectedRows);
-    // The framework bitmap's rows exist from the start.
-    ASSERT_NE(TPicture::FindFormat("DIB"), nullptr);
-    EXPECT_EQ(TPicture::FindFormat("DIB")->Class, &TBitmap::Class);
-    ASSERT_NE(TPicture::FindFormat(".Rle"), nullptr);
-    EXPECT_EQ(TPicture::FindFormat(".Rle")->Description, "Windows bitmap");
-    if (const TBitmapClass* tiff = FindReaderClass("TTIFFGraphic")) {
-        ASSERT_NE(TPicture::FindFormat("TIF"), nullptr);
-        EXPECT_EQ(TPicture::FindFormat("TIF")->Class, tiff);
-    }
-}
-
-TEST_F(Registration, UnregisteringKeepsTheFrameworkBitmapRows) {
-    RegisterReaders();
-    UnregisterReaders();
-    const auto& formats = TPicture::Formats();
-    for (const auto& f : formats) {
-        for (const char* name : ReaderUnregistrationOrder) {
-            if (const TBitmapClass* cls = FindReaderClass(name)) {
-                EXPECT_FALSE(f.Class && f.Class->InheritsFrom(*cls)) << f.Extension;
-            }
-        }
-    }
-    EXPECT_NE(TPicture::FindFormat("rle"), nullptr);
-    EXPECT_NE(TPicture::FindFormat("dib"), nullptr);
-    EXPECT_NE(TPicture::FindFormat("bmp"), nullptr);
+    EXPECT_EQ(TPicture::FindFormat(".Rle")->Class, &TBitmap::Class);
 }
 
 TEST_F(Registration, UnitsStartAndStopSymmetrically) {
     const size_t before = TPicture::Formats().size();
     InitializeUnits();
-    const size_t jpegRows = FindReaderClass("TJPEGImage") ? 2 : 0;
-    size_t readerRows = 0;
-    for (const auto& row : ReaderRegistrations)
-        if (FindReaderClass(row.ClassName)) ++readerRows;
-    EXPECT_EQ(TPicture::Formats().size(), before + readerRows + jpegRows);
-    if (jpegRows) {
-        EXPECT_EQ(TPicture::Formats().back().Extension, "jpg");
-        EXPECT_EQ(TPicture::FindFormat("JPEG")->Description, "JPEG Image File");
-    }
+    EXPECT_EQ(TPicture::Formats().size(), before + 28 + 4 + 1);
+    EXPECT_EQ(TPicture::FindFormat("JPEG")->Description, "JPEG Image File");
+    EXPECT_EQ(TPicture::FindFormat("jfif")->Class, &TJPEGImage::Class);
+    EXPECT_EQ(TPicture::FindFormat("PNG")->Class, &TPNGGraphic::Class);
     FinalizeUnits();
     // Only the framework bitmap's own two rows of the table are left behind.
     EXPECT_EQ(TPicture::Formats().size(), before + 2);
+    EXPECT_NE(TPicture::FindFormat("rle"), nullptr);
+    EXPECT_NE(TPicture::FindFormat("dib"), nullptr);
     EXPECT_EQ(TPicture::FindFormat("jpg"), nullptr);
+    EXPECT_EQ(TPicture::FindFormat("png"), nullptr);
+    EXPECT_EQ(TPicture::FindFormat("tga"), nullptr);
+}
+
+// The dialogs and TGenericGraphic must agree: every extension the open dialog offers
+// loads, every one the save dialog offers saves, and nothing that loads is missing.
+TEST_F(Registration, DialogsOfferExactlyWhatLoadsAndWhatSaves) {
+    InitializeUnits();
+    auto patterns = [](TFilterUse use) {
+        const auto entries = TPicture::GraphicFilterEntries(use);
+        EXPECT_EQ(entries.front().Title.rfind("Tous (", 0), 0u);
+        std::set<std::string> out;
+        std::string all = entries.front().Pattern + ";";
+        for (size_t at = 0, semi; (semi = all.find(';', at)) != std::string::npos; at = semi + 1)
+            out.insert(all.substr(at + 2, semi - at - 2));  // "*.ext"
+        EXPECT_EQ(out.size() + 1, entries.size()) << "one entry per extension";
+        return out;
+    };
+    const std::set<std::string> open = patterns(TFilterUse::Open);
+    const std::set<std::string> save = patterns(TFilterUse::Save);
+    std::set<std::string> loads, saves;
+    for (const TFormatRow& row : FormatTable()) {
+        if (!row.Generic) continue;
+        loads.insert(row.Extension);
+        if (row.CanWrite) saves.insert(row.Extension);
+    }
+    EXPECT_EQ(open, loads);
+    EXPECT_EQ(save, saves);
+    EXPECT_EQ(save, (std::set<std::string>{"bmp", "dib", "rle", "jpg", "jpeg", "jpe", "jfif", "png", "tga", "win",
+                                            "vst", "vda", "icb"}));
+    FinalizeUnits();
 }
 
 TEST_F(Registration, UnregisteredExtensionStillFailsWithTheFrameworkText) {

@@ -102,6 +102,41 @@ TEST(TIFFRead, SixteenBitSamplesShowTheirHighByteInBothByteOrders) {
     }
 }
 
+// Separate planes (PlanarConfiguration 2, as tiffcp -p separate and ImageMagick's
+// -interlace Plane write them) read like interleaved samples.
+TEST(TIFFRead, SeparatePlanesAsInterleaved) {
+    for (const char* name : {"rgb8_planar.tif", "rgb8_planar_strips_lzw.tif"}) {
+        auto tif = Load(name);
+        EXPECT_EQ(tif->PixelFormat(), pf24bit) << name;
+        EXPECT_EQ(MaxDifference(*tif, Reference("src.ppm")), 0) << name;
+    }
+    auto rgba = Load("rgba8_planar.tif");
+    const Pnm pam = Reference("rgba8.pam");
+    ASSERT_EQ(rgba->PixelFormat(), pf32bit);
+    EXPECT_EQ(MaxDifference(*rgba, pam), 0);
+    for (int y = 0; y < pam.Height; ++y)
+        for (int x = 0; x < pam.Width; ++x) EXPECT_EQ(rgba->ScanLine(y)[4 * x + 3], pam.At(x, y, 3));
+    auto rgb16 = Load("rgb16_planar_mm_lzw_pred.tif");
+    const Pnm ref16 = Reference("src16.ppm");
+    int wrong = 0;
+    for (int y = 0; y < ref16.Height; ++y)
+        for (int x = 0; x < ref16.Width; ++x)
+            for (int c = 0; c < 3; ++c) wrong += rgb16->ScanLine(y)[3 * x + 2 - c] != ref16.At(x, y, c) >> 8;
+    EXPECT_EQ(wrong, 0);
+}
+
+// Two-bit grey and palette pictures: four levels, one byte per pixel.
+TEST(TIFFRead, TwoBitSamples) {
+    for (const char* name : {"grey2", "pal2"}) {
+        auto tif = Load(std::string(name) + ".tif");
+        EXPECT_EQ(tif->PixelFormat(), pf8bit) << name;
+        EXPECT_EQ(MaxDifference(*tif, Reference(std::string(name) + (name[0] == 'g' ? ".pgm" : ".ppm"))), 0) << name;
+    }
+    // Layouts with no raster format are refused instead of copied as raw bytes.
+    EXPECT_NE(LoadError<TTIFFGraphic>(Simple(4, 1, 2, 3, 2, {0x1B, 0x1B, 0x1B})).find("not supported"),
+              std::string::npos);
+}
+
 TEST(TIFFRead, Grey8) {
     auto tif = Load("grey8.tif");
     const Pnm ref = Reference("grey8.pgm");
@@ -244,7 +279,7 @@ TEST(TIFFRead, StripsPastTheEndOfTheFileDecodeNothing) {
 
 TEST(TIFFRead, TruncatedAndCorruptedFixturesFailCleanly) {
     for (const char* name : {"rgb8_ii.tif", "rgb8_strips_lzw.tif", "rgb8_2strips_mm.tif", "pal4.tif",
-                             "grey16_mm_lzw_pred.tif", "bilevel_white.tif"}) {
+                             "grey16_mm_lzw_pred.tif", "bilevel_white.tif", "rgb8_planar_strips_lzw.tif", "pal2.tif"}) {
         const std::vector<uint8_t> file = Fixture(name);
         SweepHostileVariants<TTIFFGraphic>(file, file.size(), name);
     }
