@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/ErrorGuard.h"
+#include "app/ExportVideoDialog.h"
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
@@ -99,6 +100,8 @@ void TFMorpherGridEdit::BuildMenus()
     OpenRecent1->setObjectName("OpenRecent1");
     Save1 = add(File1, "&Save", "Save1", {QKeySequence("Ctrl+S")});
     Saveproject1 = add(File1, "Save pro&ject", "Saveproject1", {QKeySequence("Ctrl+Shift+S")});
+    File1->addSeparator();
+    Exportvideo1 = add(File1, "E&xport video\u2026", "Exportvideo1", {QKeySequence("Ctrl+E")});
     File1->addSeparator();
     Quit1 = add(File1, "&Quit", "Quit1", {QKeySequence("Ctrl+Q")});
 
@@ -268,6 +271,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(Openstartpicture1, &TFMorpherGridEdit::Openstartpicture1Click);
     bind(Openendpicture1, &TFMorpherGridEdit::Openendpicture1Click);
     bind(Saveasavi1, &TFMorpherGridEdit::Saveasavi1Click);
+    bind(Exportvideo1, &TFMorpherGridEdit::Exportvideo1Click);
     bind(Savecurentmorphpicture1, &TFMorpherGridEdit::Savecurentmorphpicture1Click);
     bind(Viewmorphwindow1, &TFMorpherGridEdit::Viewmorphwindow1Click);
     bind(Smoothpreview1, &TFMorpherGridEdit::Smoothpreview1Click);
@@ -771,6 +775,11 @@ void TFMorpherGridEdit::Saveasavi1Click()
     if (!Ask(SaveDialog2))
         return;
     SaveAsAvi(*this, *FPreview, SaveDialog2.FileName);
+}
+
+void TFMorpherGridEdit::Exportvideo1Click()
+{
+    ExportVideoCommand(this, *MorphGrid, FDialogs, FPreview->Duration(), FPreview->RenderOptions().Timing);
 }
 
 // ---- small commands

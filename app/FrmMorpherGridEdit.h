@@ -132,6 +132,7 @@ private:
     void Openstartpicture1Click();
     void Openendpicture1Click();
     void Saveasavi1Click();
+    void Exportvideo1Click();
     void Savecurentmorphpicture1Click();
     void Viewmorphwindow1Click();
     void Smoothpreview1Click();
@@ -152,6 +153,7 @@ private:
     QMenu* OpenRecent1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* Saveproject1 = nullptr;
+    QAction* Exportvideo1 = nullptr;
     QAction* Quit1 = nullptr;
     QMenu* Edit1 = nullptr;
     QAction* Undo1 = nullptr;

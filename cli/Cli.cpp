@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CliRenderOptions.h"
 #include "cli/CmdAvi.h"
+#include "cli/CmdVideo.h"
 #include "qv/Version.h"
 
 #include <charconv>
@@ -56,6 +57,28 @@ const std::vector<TCliCommand> kCommands = {
      "\n"
      "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunAvi},
+    {"video", "Write a project's transition as an MP4, WebM, animated GIF or AVI movie",
+     "Usage: quorvalin-cli video PROJECT.grid --duration MS [--fps N] [--quality Q]\n"
+     "                           [--pingpong] [--wav FILE.wav] [--smooth] [--shape-curve CURVE]\n"
+     "                           [--colour-curve CURVE] OUT.(mp4|webm|gif|avi)\n"
+     "\n"
+     "Opens the project like \"render\" does and writes the transition from the start\n"
+     "picture (position 0) to the end picture (position 256) as a movie of the picture's\n"
+     "size, in the format of OUT's extension: mp4 (H.264), webm (VP9), gif (a palette\n"
+     "per frame, dithered, looping forever) or avi (uncompressed).\n"
+     "  --duration MS  how long the transition lasts (1 to 3600000 ms)\n"
+     "  --fps N        frames per second, 1 to 120 (default 25)\n"
+     "  --quality Q    constant rate factor, lower is better: mp4 0-51 (default 18),\n"
+     "                 webm 0-63 (default 32); gif and avi ignore it\n"
+     "  --pingpong     go back to the start picture after the end, for loops\n"
+     "  --wav FILE     sound from a PCM WAV file: AAC in mp4, Opus in webm, as it is\n"
+     "                 in avi; cut where the movie ends (mp4, webm); gif has none\n"
+     "MP4 and WebM pictures with an odd width or height get one more column or row,\n"
+     "a copy of the last. An existing OUT is replaced only by a complete movie.\n"
+     "Progress goes to standard error when it is a terminal.\n"
+     "\n"
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
+     RunVideo},
 };
 
 void PrintToolHelp(std::ostream& s) {

@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth x11-apps
   imagemagick netpbm libtiff-tools ffmpeg python3 python3-pil python3-skimage
   libpng-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev
   libdlib-dev libdlib-data libopencv-dev
   desktop-file-utils appstream dpkg-dev man-db scdoc librsvg2-bin xdotool time
 )

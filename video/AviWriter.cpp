@@ -206,7 +206,92 @@ void TAviWriter::WriteMovie() {
         if (FBitmaps[i] == nullptr) throw Exception(Format("Bitmaps[%zu] is not a TBitmap", i));
 
     TWriteScope scope([this] { CleanUp(); });
-    BuildVideoStream();
+    BeginMovie();
+    for (TBitmap* bitmap : FBitmaps) AddFrame(*bitmap);
+    EndMovie();
+}
+
+void TAviWriter::BeginMovie() {
+    CleanUp();  // whatever an earlier movie left
+    try {
+        StartWorkStream();
+    } catch (...) {
+        CleanUp();
+        throw;
+    }
+}
+
+void TAviWriter::StartWorkStream() {
+    // A fresh, exclusively created name: a fixed one would let two exports clash, and a
+    // link planted at a fixed path would redirect our writes.
+    try {
+        FWorkFilePath = CreateUniqueFile(GetTempPath(), "~AWTemp", ".avi");
+    } catch (const Exception&) {
+        throw Exception("Failed to create AVI video work file");
+    }
+    if (AVIFileOpenA(&FWorkFile, FWorkFilePath.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_WRITE, nullptr) !=
+        AVIERR_OK)
+        throw Exception("Failed to create AVI video work file");
+
+    FWork = std::make_unique<TBitmap>();
+    FWork->SetPixelFormat(pf32bit);
+    FWork->SetHeight(FHeight);
+    FWork->SetWidth(FWidth);
+
+    AVISTREAMINFOA info{};  // all zero, the name too
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = 0;
+    info.dwFlags = 0;
+    info.dwScale = uint32_t(FFrameTime);
+    info.dwRate = 1000;
+    info.dwSuggestedBufferSize = 0;
+    info.rcFrame = Rect(0, 0, FWidth, FHeight);
+
+    // A frame time of 0 or less gives no playable speed (a negative one would be read as
+    // a frame every few weeks): the stream is refused like any other bad stream.
+    if (FFrameTime <= 0 || AVIFileCreateStreamA(FWorkFile, &FRawStream, &info) != AVIERR_OK)
+        throw Exception("Failed to create AVI video stream");
+}
+
+void TAviWriter::AddFrame(TBitmap& source) {
+    if (FRawStream == nullptr) throw Exception("No movie is being written");
+    try {
+        WriteFrame(source);
+    } catch (...) {
+        CleanUp();
+        throw;
+    }
+}
+
+void TAviWriter::WriteFrame(TBitmap& source) {
+    // One header and one pixel buffer serve every frame: the work bitmap keeps its size.
+    TBitmap& work = *FWork;
+    DrawFrame(work, source);
+    int32_t headerSize = 0;
+    int64_t imageSize = 0;
+    FrameDibSizes(work, pf24bit, headerSize, imageSize);
+    if (headerSize == 0) throw Exception("Failed to retrieve bitmap info");
+    if (imageSize > std::numeric_limits<int32_t>::max())
+        throw Exception(Format("Failed to add frame to AVI. Err=%08X", unsigned(AVIERR_BADSIZE)));
+    FHeader.resize(size_t(headerSize));
+    FBits.resize(size_t(imageSize));
+    FrameDibBits(work, nullptr, FHeader, FBits, pf24bit);
+    const int32_t i = FFramesAdded;
+    if (i == 0 && AVIStreamSetFormat(FRawStream, 0, FHeader.data(), headerSize) != AVIERR_OK)
+        throw Exception("Failed to set AVI stream format");
+    const HRESULT r =
+        AVIStreamWrite(FRawStream, i, 1, FBits.data(), int32_t(imageSize), AVIIF_KEYFRAME, nullptr, nullptr);
+    if (r != AVIERR_OK) throw Exception(Format("Failed to add frame to AVI. Err=%08X", unsigned(r)));
+    ++FFramesAdded;
+}
+
+void TAviWriter::EndMovie() {
+    if (FRawStream == nullptr) throw Exception("No movie is being written");
+    TWriteScope scope([this] { CleanUp(); });
+    if (FFramesAdded < 1) throw Exception("No bitmaps on the Bitmaps list");
+    if (CreateEditableStream(&FVideoStream, FRawStream) != AVIERR_OK) throw Exception("Could not create Video Stream");
+    AVIStreamRelease(FRawStream);
+    FRawStream = nullptr;
     if (!FWavFileName.empty()) AttachWaveAudio();
 
     const int count = FWavFileName.empty() ? 1 : 2;
@@ -217,6 +302,12 @@ void TAviWriter::WriteMovie() {
 }
 
 void TAviWriter::CleanUp() noexcept {
+    if (FRawStream != nullptr) AVIStreamRelease(FRawStream);
+    FRawStream = nullptr;
+    FWork.reset();
+    FHeader = {};
+    FBits = {};
+    FFramesAdded = 0;
     if (FVideoStream != nullptr) AVIStreamRelease(FVideoStream);
     if (FAudioStream != nullptr) AVIStreamRelease(FAudioStream);
     FVideoStream = nullptr;
@@ -252,62 +343,6 @@ void TAviWriter::DrawFrame(TBitmap& work, TBitmap& source) const {
         }
     }
     work.Canvas().StretchDraw(Rect(0, 0, FWidth, FHeight), source);
-}
-
-void TAviWriter::BuildVideoStream() {
-    // A fresh, exclusively created name: a fixed one would let two exports clash, and a
-    // link planted at a fixed path would redirect our writes.
-    try {
-        FWorkFilePath = CreateUniqueFile(GetTempPath(), "~AWTemp", ".avi");
-    } catch (const Exception&) {
-        throw Exception("Failed to create AVI video work file");
-    }
-    if (AVIFileOpenA(&FWorkFile, FWorkFilePath.c_str(), OF_CREATE | OF_WRITE | OF_SHARE_DENY_WRITE, nullptr) !=
-        AVIERR_OK)
-        throw Exception("Failed to create AVI video work file");
-
-    TBitmap work;
-    work.SetPixelFormat(pf32bit);
-    work.SetHeight(FHeight);
-    work.SetWidth(FWidth);
-
-    AVISTREAMINFOA info{};  // all zero, the name too
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = 0;
-    info.dwFlags = 0;
-    info.dwScale = uint32_t(FFrameTime);
-    info.dwRate = 1000;
-    info.dwSuggestedBufferSize = 0;
-    info.rcFrame = Rect(0, 0, FWidth, FHeight);
-
-    // A frame time of 0 or less gives no playable speed (a negative one would be read as
-    // a frame every few weeks): the stream is refused like any other bad stream.
-    TStreamHandle raw;
-    if (FFrameTime <= 0 || AVIFileCreateStreamA(FWorkFile, raw.Out(), &info) != AVIERR_OK)
-        throw Exception("Failed to create AVI video stream");
-
-    // One header and one pixel buffer serve every frame: the work bitmap keeps its size.
-    std::vector<uint8_t> header;
-    std::vector<uint8_t> bits;
-    for (size_t i = 0; i < FBitmaps.size(); ++i) {
-        DrawFrame(work, *FBitmaps[i]);
-        int32_t headerSize = 0;
-        int64_t imageSize = 0;
-        FrameDibSizes(work, pf24bit, headerSize, imageSize);
-        if (headerSize == 0) throw Exception("Failed to retrieve bitmap info");
-        if (imageSize > std::numeric_limits<int32_t>::max())
-            throw Exception(Format("Failed to add frame to AVI. Err=%08X", unsigned(AVIERR_BADSIZE)));
-        header.resize(size_t(headerSize));
-        bits.resize(size_t(imageSize));
-        FrameDibBits(work, nullptr, header, bits, pf24bit);
-        if (i == 0 && AVIStreamSetFormat(raw.Get(), 0, header.data(), headerSize) != AVIERR_OK)
-            throw Exception("Failed to set AVI stream format");
-        const HRESULT r = AVIStreamWrite(raw.Get(), int32_t(i), 1, bits.data(), int32_t(imageSize), AVIIF_KEYFRAME,
-                                         nullptr, nullptr);
-        if (r != AVIERR_OK) throw Exception(Format("Failed to add frame to AVI. Err=%08X", unsigned(r)));
-    }
-    if (CreateEditableStream(&FVideoStream, raw.Get()) != AVIERR_OK)
-        throw Exception("Could not create Video Stream");
 }
 
 void TAviWriter::AttachWaveAudio() {

@@ -2,6 +2,7 @@
 // TAviWriter: turns a list of bitmaps (and optionally a WAV file's sound) into an
 // uncompressed AVI movie through the movie-file services of AviFile.h.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -65,8 +66,20 @@ public:
     // no work file stays behind, whatever happens.
     void WriteMovie();
 
+    // The same movie, one frame at a time, for callers that render frames as they go and
+    // cannot hold them all: BeginMovie, AddFrame for each frame, EndMovie. The bytes are
+    // those WriteMovie writes for the same frames. A movie that is not ended (a failure,
+    // a cancel, AbortMovie or the writer's end) leaves no work file and no target.
+    void BeginMovie();
+    void AddFrame(TBitmap& source);
+    void EndMovie();
+    void AbortMovie() noexcept { CleanUp(); }
+    // Frames added since BeginMovie.
+    int32_t FramesAdded() const { return FFramesAdded; }
+
 private:
-    void BuildVideoStream();
+    void StartWorkStream();
+    void WriteFrame(TBitmap& source);
     void AttachWaveAudio();
     void DrawFrame(TBitmap& work, TBitmap& source) const;
     void CleanUp() noexcept;
@@ -82,6 +95,13 @@ private:
     PAVISTREAM FVideoStream = nullptr;
     PAVISTREAM FAudioStream = nullptr;
     std::vector<TBitmap*> FBitmaps;
+    // State of a movie being written: the raw work-file stream, the frame every source is
+    // drawn into and the DIB buffers, kept from frame to frame.
+    PAVISTREAM FRawStream = nullptr;
+    std::unique_ptr<TBitmap> FWork;
+    std::vector<uint8_t> FHeader;
+    std::vector<uint8_t> FBits;
+    int32_t FFramesAdded = 0;
 };
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "video/FramePlan.h"
 
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,10 @@ TFramePlan MakeFramePlan(int32_t durationMs) {
 
 void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
                  const TRenderOptions& options) {
+    RenderPosition(grid, plan.Position(frame), dest, options);
+}
+
+void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest, const TRenderOptions& options) {
     dest.SetPixelFormat(pf32bit);
     dest.SetWidth(grid.PictureWidth);
     dest.SetHeight(grid.PictureHeight);
@@ -32,7 +37,30 @@ void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitma
     canvas.Brush.Style = bsSolid;
     canvas.Brush.Color = clWhite;
     canvas.FillRect(Rect(0, 0, dest.Width(), dest.Height()));
-    RenderMorphTimed(grid, dest, plan.Position(frame), options);
+    RenderMorphTimed(grid, dest, position, options);
+}
+
+bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(int32_t)>& positionOf,
+                 const TFrameConsumer& consume, const TFrameProgress& progress,
+                 const TRenderOptions& options) {
+    if (count <= 0) return true;
+    // Two pictures take turns: the worker fills one while the caller consumes the other.
+    // They are declared before the pending render so that they outlive it, also when
+    // consume throws (the future's destructor waits for the worker).
+    TBitmap pictures[2];
+    auto renderInto = [&](int32_t frame) {
+        return std::async(std::launch::async, [&grid, &positionOf, &pictures, &options, frame] {
+            RenderPosition(grid, positionOf(frame), pictures[frame % 2], options);
+        });
+    };
+    std::future<void> pending = renderInto(0);
+    for (int32_t frame = 0; frame < count; ++frame) {
+        pending.get();  // frame is ready; its exception, if any, arrives here
+        if (progress && !progress(frame + 1, count)) return false;
+        if (frame + 1 < count) pending = renderInto(frame + 1);
+        consume(frame, pictures[frame % 2]);
+    }
+    return true;
 }
 
 void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileName,
@@ -45,18 +73,20 @@ void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileNa
     writer.SetFrameTime(plan.FrameTime);
     writer.SetStretch(true);
     if (!wavFileName.empty()) writer.SetWavFileName(wavFileName);
-
-    std::vector<std::unique_ptr<TBitmap>> frames;
-    frames.reserve(size_t(plan.FrameCount()));
-    for (int32_t b = 0; b <= plan.LastFrame; ++b) {
-        auto frame = std::make_unique<TBitmap>();
-        RenderFrame(grid, plan, b, *frame, options);
-        writer.Bitmaps().push_back(frame.get());
-        frames.push_back(std::move(frame));
-        if (progress) progress(b + 1, plan.FrameCount());
-    }
     writer.SetFileName(fileName);
-    writer.WriteMovie();
+
+    // Each frame goes to the work file as soon as it is rendered: memory holds two
+    // frames whatever the duration.
+    writer.BeginMovie();
+    RenderAhead(
+        grid, plan.FrameCount(), [&plan](int32_t frame) { return plan.Position(frame); },
+        [&writer](int32_t, TBitmap& picture) { writer.AddFrame(picture); },
+        [&progress](int32_t frame, int32_t count) {
+            if (progress) progress(frame, count);
+            return true;
+        },
+        options);
+    writer.EndMovie();
 }
 
 }  // namespace qv

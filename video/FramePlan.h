@@ -26,9 +26,25 @@ struct TFramePlan {
 TFramePlan MakeFramePlan(int32_t durationMs);
 
 // Renders a frame into dest: 32 bits per pixel, the picture's size, white where no
-// triangle of the grid writes. The frame's position is a slider position: the options'
+// triangle of the grid writes. A frame's position is a slider position: the options'
 // timing turns it into shape and colour positions, as in the preview.
 void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
+                 const TRenderOptions& options = {});
+
+// The one place every exported frame is rendered: the in-between picture at a morph
+// position (0 .. 256) into dest, as RenderFrame does.
+void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest, const TRenderOptions& options = {});
+
+// Renders frames 0 .. count - 1 at positionOf(frame) and hands each to consume, in order,
+// on the caller's thread; meanwhile one worker thread renders the next frame. Before a
+// frame is consumed, progress(frame + 1, count) runs while no render is under way (so it
+// may use the grid itself, as the editor's preview does); false from it stops the run
+// before anything else happens and RenderAhead returns false. The frames are exactly those
+// a plain loop of RenderPosition would give.
+using TFrameConsumer = std::function<void(int32_t frame, TBitmap& picture)>;
+using TFrameProgress = std::function<bool(int32_t frame, int32_t count)>;
+bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(int32_t)>& positionOf,
+                 const TFrameConsumer& consume, const TFrameProgress& progress,
                  const TRenderOptions& options = {});
 
 // Called after each frame is rendered: frame counts from 1 to count.

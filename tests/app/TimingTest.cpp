@@ -1,5 +1,6 @@
 // Smooth preview and the Timing panel: the preview renders with them, projects carry the
 // timing in their timing file, and values out of range are brought into range with a note.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QSlider>
@@ -7,6 +8,7 @@
 #include <fstream>
 
 #include "EditorFixture.h"
+#include "app/ExportVideoDialog.h"
 #include "app/TimingPanel.h"
 #include "morph/MorphTiming.h"
 #include "morph/SmoothWarp.h"
@@ -81,6 +83,19 @@ TEST(TimingPanelTest, OutOfRangeValuesAreBroughtIntoRangeWithANote)
     EXPECT_EQ(panel.Timing().Colour.Kind, TCurveKind::EaseInOut);
     EXPECT_TRUE(panel.LblTimingNote->isHidden());
     EXPECT_EQ(changes, 2);
+}
+
+TEST_F(TimingEditorTest, VideoExportSamplesSmoothlyUnlessTurnedOff)
+{
+    TExportVideoDialog dialog(&Main(), Dialogs);
+    EXPECT_TRUE(dialog.CbSmooth->isChecked());
+    EXPECT_TRUE(dialog.Settings().Render.Smooth);
+    dialog.CbSmooth->setChecked(false);
+    EXPECT_FALSE(dialog.Settings().Render.Smooth);
+    TVideoSettings chosen;
+    chosen.Render.Smooth = true;
+    dialog.SetChoice(TVideoFormat::Gif, chosen);
+    EXPECT_TRUE(dialog.CbSmooth->isChecked());
 }
 
 TEST_F(TimingEditorTest, PreviewFollowsSmoothSamplingAndTheTimingPanel)

@@ -13,6 +13,7 @@
 #include "morph/UMorph.h"
 #include "video/AviTestUtil.h"
 #include "video/FramePlan.h"
+#include "video/VideoExport.h"
 
 namespace qv {
 namespace {
@@ -100,7 +101,7 @@ TEST(CliTiming, BadOptionsAreRefusedBeforeAnyWork) {
         {{"--smooth=yes"}, "--smooth"},
     };
     for (const auto& [extra, named] : bad)
-        for (const char* command : {"render", "avi"}) {
+        for (const char* command : {"render", "avi", "video"}) {
             std::vector<std::string> args = {command, "proj/p.grid", "out.x"};
             if (std::string(command) == "render") args.insert(args.end(), {"--position", "9"});
             else args.insert(args.end(), {"--duration", "100"});
@@ -171,6 +172,25 @@ TEST(CliTiming, MovieFramesAreTheRenderedPicturesAtTheirPositions) {
         frames.insert(frames.end(), one.begin(), one.end());
     }
     EXPECT_TRUE(DecodeRgb(scratch.File("m.avi")) == frames);
+
+    // The video command's movies too (here its AVI, whose frames are stored as they are).
+    args = {"video", "proj/p.grid", "--duration", "200", "--fps", "20", "v.avi"};
+    args.insert(args.end(), timing.begin(), timing.end());
+    r = RunTool(args);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    TVideoSettings settings;
+    settings.DurationMs = 200;
+    settings.Fps = 20;
+    const TVideoPlan videoPlan = MakeVideoPlan(settings);
+    TRenderOptions options;
+    options.Smooth = true;
+    options.Timing = {ParseCurve("linear,lead=40"), ParseCurve("ease-in-out,delay=10")};
+    frames.clear();
+    for (int32_t f = 0; f < videoPlan.FrameCount(); ++f) {
+        const std::vector<uint8_t> one = Expected(scratch, videoPlan.Position(f), options);
+        frames.insert(frames.end(), one.begin(), one.end());
+    }
+    EXPECT_TRUE(DecodeRgb(scratch.File("v.avi")) == frames);
 }
 
 }  // namespace

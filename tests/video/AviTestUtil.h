@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -277,5 +280,29 @@ inline void FillPattern(qv::TBitmap& bmp, int32_t w, int32_t h, int seed) {
         for (int32_t x = 0; x < w; ++x)
             bmp.SetPixelColor(x, y, qv::RGBColor(uint8_t(x * 8 + seed * 3), uint8_t(y * 10 + seed), uint8_t(x ^ y ^ (seed * 29))));
 }
+
+// Caps the size of the files this process writes, so that a write runs out of room as on a
+// full disk; the signal such a write raises is ignored meanwhile.
+class TFileSizeCap {
+public:
+    explicit TFileSizeCap(rlim_t bytes) {
+        FHaveOld = ::getrlimit(RLIMIT_FSIZE, &FOld) == 0;
+        FOldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit cap = FOld;
+        cap.rlim_cur = bytes;
+        EXPECT_TRUE(FHaveOld && ::setrlimit(RLIMIT_FSIZE, &cap) == 0) << "cannot cap file sizes";
+    }
+    ~TFileSizeCap() {
+        if (FHaveOld) ::setrlimit(RLIMIT_FSIZE, &FOld);
+        ::signal(SIGXFSZ, FOldHandler);
+    }
+    TFileSizeCap(const TFileSizeCap&) = delete;
+    TFileSizeCap& operator=(const TFileSizeCap&) = delete;
+
+private:
+    rlimit FOld{};
+    bool FHaveOld = false;
+    sighandler_t FOldHandler = SIG_DFL;
+};
 
 }  // namespace qvtest

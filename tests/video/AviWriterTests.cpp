@@ -66,30 +66,6 @@ std::vector<uint8_t> Bgr(const TBitmap& bmp) {
     return out;
 }
 
-// Caps the size of the files this process writes, so that a write runs out of room as on a
-// full disk; the signal such a write raises is ignored meanwhile.
-class TFileSizeCap {
-public:
-    explicit TFileSizeCap(rlim_t bytes) {
-        FHaveOld = ::getrlimit(RLIMIT_FSIZE, &FOld) == 0;
-        FOldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit cap = FOld;
-        cap.rlim_cur = bytes;
-        EXPECT_TRUE(FHaveOld && ::setrlimit(RLIMIT_FSIZE, &cap) == 0) << "cannot cap file sizes";
-    }
-    ~TFileSizeCap() {
-        if (FHaveOld) ::setrlimit(RLIMIT_FSIZE, &FOld);
-        ::signal(SIGXFSZ, FOldHandler);
-    }
-    TFileSizeCap(const TFileSizeCap&) = delete;
-    TFileSizeCap& operator=(const TFileSizeCap&) = delete;
-
-private:
-    rlimit FOld{};
-    bool FHaveOld = false;
-    sighandler_t FOldHandler = SIG_DFL;
-};
-
 class AviWriterTest : public ::testing::Test {
 protected:
     TScratch Scratch;
