@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QHideEvent>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QTimer>
@@ -190,6 +191,12 @@ void TFPreview::resizeEvent(QResizeEvent* event)
     SizeChanged();
 }
 
+void TFPreview::hideEvent(QHideEvent* event)
+{
+    Stop();  // nobody watches a closed window
+    QWidget::hideEvent(event);
+}
+
 void TFPreview::SizeChanged()
 {
     if (layout())
@@ -273,7 +280,13 @@ void TFPreview::TbposChange()
 {
     if (!FGrid)
         return;
-    RenderMorphTimed(*FGrid, Image1->Picture(), Tbpos->value(), FOptions);
+    // On white, so that what a folded mesh leaves uncovered is not left over from an
+    // earlier picture: the preview shows the project as it is, whatever came before.
+    TBitmap& picture = Image1->Picture();
+    picture.Canvas().Brush.Color = clWhite;
+    picture.Canvas().Brush.Style = bsSolid;
+    picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
+    RenderMorphTimed(*FGrid, picture, Tbpos->value(), FOptions);
     Image1->repaint();
 }
 

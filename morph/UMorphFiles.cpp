@@ -182,9 +182,7 @@ void TMorphGrid::LoadStartPicture(const std::string& fileName) { LoadPicture(*th
 
 void TMorphGrid::LoadEndPicture(const std::string& fileName) { LoadPicture(*this, false, fileName); }
 
-// The largest side a project's missing pictures are made at when only the mesh tells the
-// size: a grid file is small, the raster it claims must stay reasonable.
-constexpr int32_t kMaxMissingSide = 16384;
+
 
 void TMorphGrid::LoadGridFile(const std::string& fileName) {
     if (!FileExists(fileName)) return;
@@ -209,15 +207,9 @@ void TMorphGrid::LoadGridFile(const std::string& fileName) {
 
     if (startFound && endFound) return;
     // A missing picture never shows the previous project's: it is white at the project's
-    // size, which the found picture gives, or else the mesh's last corner (border points
-    // sit on the picture's edges).
-    if (!startFound && !endFound) {
-        const TPoint corner = StartMesh[size_t(UsedCols() - 1)][size_t(UsedRows() - 1)];
-        if (corner.X > 0 && corner.Y > 0 && corner.X <= kMaxMissingSide && corner.Y <= kMaxMissingSide) {
-            PictureWidth = corner.X;
-            PictureHeight = corner.Y;
-        }
-    }
+    // size, which the found picture gives. With none found the file tells no size (the
+    // mesh is no safe guide: a small file could claim a huge raster), so the present size
+    // stays.
     // A project saved before it had pictures names none: white too, but nothing is missing.
     std::string message;
     if (!startFound) {

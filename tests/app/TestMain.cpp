@@ -4,6 +4,7 @@
 
 #include "EditorFixture.h"
 #include "app/Application.h"
+#include "app/Settings.h"
 
 #include "imageio/Registration.h"
 
@@ -23,6 +24,10 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The editor's settings go to a folder of this run, never to the user's.
+    const std::string settingsDir = qv::test::UniqueTempDir();
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(settingsDir));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(settingsDir));
     previousHandler = qInstallMessageHandler(QuietHandler);
     ::testing::InitGoogleTest(&argc, argv);
     qv::InitializeUnits();
@@ -32,5 +37,7 @@ int main(int argc, char** argv)
         result = RUN_ALL_TESTS();
     }
     qv::FinalizeUnits();
+    std::error_code ignored;
+    std::filesystem::remove_all(settingsDir, ignored);
     return result;
 }
