@@ -23,6 +23,8 @@
 #include "app/FAbout.h"
 #include "app/FrmPlay.h"
 #include "app/MovieExport.h"
+#include "app/PaneView.h"
+#include "app/PaneViews.h"
 #include "app/PicturePane.h"
 #include "app/ProjectHistory.h"
 #include "app/QtOwn.h"
@@ -119,11 +121,6 @@ void TFMorpherGridEdit::BuildMenus()
     Morph1->addSeparator();
     Viewmorphwindow1 = add(Morph1, "&View morph window", "Viewmorphwindow1");
 
-    View1 = MainMenu1->addMenu("&View");
-    View1->setObjectName("View1");
-    Smoothpreview1 = add(View1, "&Smooth preview", "Smoothpreview1");
-    Smoothpreview1->setCheckable(true);
-
     Help1 = MainMenu1->addMenu("&?");
     Help1->setObjectName("Help1");
     About1 = add(Help1, "&About", "About1", {QKeySequence(Qt::Key_F1)});
@@ -174,10 +171,10 @@ void TFMorpherGridEdit::BuildClientArea()
     std::tie(ScrollBox2, Image2) = makeBox("ScrollBox2", "Image2", kEndPaneWidth);
     Splitter1->addWidget(ScrollBox1);
     Splitter1->addWidget(ScrollBox2);
-    // ScrollBox1 keeps its width when the window changes size; ScrollBox2 takes the rest.
-    Splitter1->setStretchFactor(0, 0);
+    // The panes share the width equally and both follow the window's size.
+    Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({401, 800 - 401 - 6});
+    Splitter1->setSizes({397, 397});
 
     Panel2 = Own<QFrame>(client);
     Panel2->setObjectName("Panel2");
@@ -215,6 +212,16 @@ void TFMorpherGridEdit::BuildClientArea()
     StatusText->setObjectName("StatusText");
     StatusText->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(StatusText, 1);
+
+    PaneViews = Own<TPaneViews>(FDialogs, ScrollBox1, Image1, ScrollBox2, Image2,
+                                [this] { return MorphGrid.get(); }, this);
+    PaneViews->BuildViewMenu(MainMenu1, Help1->menuAction());
+    // The preview's sampling, beside the panes' view choices.
+    PaneViews->View1->addSeparator();
+    Smoothpreview1 = PaneViews->View1->addAction("&Smooth preview");
+    Smoothpreview1->setObjectName("Smoothpreview1");
+    Smoothpreview1->setCheckable(true);
+    PaneViews->BuildStatusReadouts(StatusBar1);
 }
 
 void TFMorpherGridEdit::BuildDialogs()
@@ -341,7 +348,7 @@ void TFMorpherGridEdit::FormShow()
         TPicturePane& pane = Pane(isStart);
         pane.SetControlSize(MorphGrid->PictureWidth, MorphGrid->PictureHeight);
         pane.Picture().SetPixelFormat(pf32bit);
-        pane.Picture().SetSize(pane.width(), pane.height());
+        pane.Picture().SetSize(MorphGrid->PictureWidth, MorphGrid->PictureHeight);
     }
     if (FPreview)
         FPreview->show();
@@ -363,6 +370,7 @@ void TFMorpherGridEdit::RefreshPanes()
         FPreview->FitPictureArea(w, h);
     MorphGrid->DrawGrid(true, Image1->Picture());
     MorphGrid->DrawGrid(false, Image2->Picture());
+    PaneViews->PicturesChanged();
 }
 
 void TFMorpherGridEdit::ProjectChanged(bool render)
@@ -464,11 +472,11 @@ void TFMorpherGridEdit::PaneMouseDown(bool IsStart, TMouseButton Button, TShiftS
         PopupOnStart = IsStart;
         PopupX = X;
         PopupY = Y;
-        const QPoint screen = Pane(IsStart).mapToGlobal(QPoint(X, Y));
+        const QPoint screen = Pane(IsStart).mapToGlobal(Pane(IsStart).PictureToWidget(QPoint(X, Y)));
         UpdateActions();
         PopupMenu->popup(screen);
     }
-    MorphGrid->GridMouseDown(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y);
+    MorphGrid->GridMouseDown(IsStart, Pane(IsStart).Picture(), Button, Shift, X, Y, PickReach(Pane(IsStart).Zoom()));
     UpdateActions();
 }
 
@@ -763,9 +771,9 @@ void TFMorpherGridEdit::Savecurentmorphpicture1Click()
         return;
     // What is saved is the project as it is now, at the slider's position.
     FPreview->Rerender();
-    TGenericGraphic picture;  // starts white once sized
-    picture.SetWidth(Image1->width());
-    picture.SetHeight(Image1->height());
+    TGenericGraphic picture;  // starts white once sized; the picture's size, not the pane's
+    picture.SetWidth(MorphGrid->PictureWidth);
+    picture.SetHeight(MorphGrid->PictureHeight);
     picture.Canvas().Draw(0, 0, FPreview->Picture());
     picture.SaveImageFile(SavePictureDialog1.FileName);
 }

@@ -25,6 +25,7 @@ namespace qv {
 
 class TFPreview;
 class TFrmAbout;
+class TPaneViews;
 class TPicturePane;
 class TProjectHistory;
 
@@ -75,6 +76,8 @@ public:
 
     // Redraws both panes (picture plus mesh) at the picture size.
     void RefreshPanes();
+    // The panes' zoom and scroll position, the View menu and the position readouts.
+    TPaneViews& Views() const { return *PaneViews; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -164,8 +167,7 @@ private:
     QAction* Saveasavi1 = nullptr;
     QAction* Savecurentmorphpicture1 = nullptr;
     QAction* Viewmorphwindow1 = nullptr;
-    QMenu* View1 = nullptr;
-    QAction* Smoothpreview1 = nullptr;  // checkable; off: the exact warp
+    QAction* Smoothpreview1 = nullptr;  // in the View menu; checkable; off: the exact warp
     QMenu* Help1 = nullptr;
     QAction* About1 = nullptr;
 
@@ -204,6 +206,7 @@ private:
     std::unique_ptr<TProjectHistory> FHistory;
     TFPreview* FPreview = nullptr;
     TFrmAbout* FrmAbout = nullptr;
+    TPaneViews* PaneViews = nullptr;  // zoom, the View menu, the position readouts
     bool FShown = false;
     bool FTerminating = false;  // the user agreed to end: a later close asks nothing
     TMorphTiming FSavedTiming;  // the timing as last opened or saved

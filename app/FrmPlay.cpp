@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
@@ -11,11 +12,13 @@
 #include <QToolButton>
 #include <QHideEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/ErrorGuard.h"
+#include "app/PaneView.h"
 #include "app/PicturePane.h"
 #include "app/QtOwn.h"
 #include "app/TimingPanel.h"
@@ -31,6 +34,11 @@ constexpr int kDesignPanelWidth = 373;
 constexpr int kPanelHeight = 48;
 constexpr int kTbposLeft = 48, kTbposTop = 16, kTbposDesignWidth = 241;
 constexpr int kDurationLeft = 304;
+// Narrower than this and the slider, the play button or the duration box would be cut off.
+constexpr int kMinWindowWidth = 240;
+// The window frame before the window system has told us its size (Xvfb without a window
+// manager never does): a title bar and borders of the usual size.
+constexpr QSize kGuessedFrame(16, 40);
 // The play button's glyph: a right-pointing triangle.
 QIcon PlayGlyph()
 {
@@ -83,7 +91,7 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
     Image1 = Own<TPicturePane>(this);
     Image1->setObjectName("Image1");
     Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    Image1->setMinimumSize(0, 0);
+    Image1->SetFitToWidget(true);
     layout->addWidget(Image1, 1);
 
     Panel1 = Own<QFrame>(this);
@@ -137,6 +145,7 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
     layout->addWidget(PnlTiming);
 
     Panel1->installEventFilter(this);
+    setMinimumSize(kMinWindowWidth, kPanelHeight + PnlTiming->sizeHint().height() + 16);
     // The picture area keeps its designed size above the panels.
     resize(381, 369 + PnlTiming->sizeHint().height());
     move(429, 322);
@@ -209,29 +218,50 @@ void TFPreview::SizeChanged()
 
 void TFPreview::FitPictureArea(int width, int height)
 {
-    SizeChanged();  // Image1 must reflect the window's present size before we compare
-    QSize target = size();
-    if (Image1->width() != width)
-        target.setWidth(width + (size().width() - Image1->width()));
-    if (Image1->height() != height)
-        target.setHeight(height + (size().height() - Image1->height()));
-    if (target == size())
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    TBitmap& picture = Image1->Picture();
+    // The same size again (every edit refreshes): the window keeps the size the user gave it.
+    if (picture.Width() == width && picture.Height() == height && picture.PixelFormat() == pf32bit)
         return;
-    resize(target);
-    // A hidden window gets no resize event until it is shown again; a shown one may get
-    // it later from the window system. Either way the picture follows now.
-    SizeChanged();
+    picture.SetPixelFormat(pf32bit);
+    picture.SetWidth(width);
+    picture.SetHeight(height);
+    picture.Canvas().Brush.Color = clWhite;
+    picture.Canvas().Brush.Style = bsSolid;
+    picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
+
+    SizeChanged();  // Image1 must reflect the window's present size before we measure
+    const QSize chrome = size() - Image1->size();
+    const QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect available = where ? where->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14);
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty())
+        frame = kGuessedFrame;
+    const QSize room = available.size() - frame - chrome;
+    QSize area(width, height);
+    if (width > room.width() || height > room.height())
+        area = ScaledSize(area, FitZoom(area, room));
+    const QSize target(std::max(area.width() + chrome.width(), kMinWindowWidth), area.height() + chrome.height());
+    if (target != size()) {
+        resize(target);
+        // A hidden window gets no resize event until it is shown again; a shown one may get
+        // it later from the window system. Either way the layout follows now.
+        SizeChanged();
+    }
+    // Grown near the screen's edge, the window is moved back inside the available area.
+    const QRect outer(pos(), size() + frame);
+    QPoint inside = outer.topLeft();
+    inside.setX(std::max(available.left(), std::min(inside.x(), available.right() + 1 - outer.width())));
+    inside.setY(std::max(available.top(), std::min(inside.y(), available.bottom() + 1 - outer.height())));
+    if (inside != pos())
+        move(inside);
+    Image1->update();
 }
 
 void TFPreview::FormResize()
 {
-    TBitmap& picture = Image1->Picture();
-    picture.SetPixelFormat(pf32bit);
-    picture.SetWidth(Image1->width());
-    picture.SetHeight(Image1->height());
-    picture.Canvas().Brush.Color = clWhite;
-    picture.Canvas().Brush.Style = bsSolid;
-    picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
+    Image1->update();
 }
 
 int TFPreview::Position() const

@@ -31,9 +31,10 @@ public:
     // The grid the window renders: the main window's, set once at start-up.
     void SetMorphGrid(TMorphGrid* grid) { FGrid = grid; }
 
-    // Resizes the window so that its picture area (Image1) becomes width x height; the
-    // rest of the window keeps its size. A size change clears the picture (FormResize), also
-    // while the window is hidden, as the platform resizes hidden windows too.
+    // Makes the in-between picture width x height, white, and sizes the window to show it
+    // at 100 %, or shrunk to fit the available screen area when it is larger, keeping the
+    // panel's controls visible and the window on the screen. Nothing changes when the
+    // picture has that size already (the window keeps the size the user gave it).
     void FitPictureArea(int width, int height);
 
     // The slider's position (0 .. 255) and the picture shown for it. ShowPosition moves
@@ -76,6 +77,7 @@ private:
     // when the window's size differs from the one it last ran for.
     void SizeChanged();
     // Handlers (each runs inside the error guard when Qt calls it).
+    // The window changed size: the picture keeps its size and is shown scaled to fit.
     void FormResize();
     void TbposChange();
     void SpeedButton1Click();

@@ -5,6 +5,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "app/PaneView.h"
+
 namespace qv {
 
 TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
@@ -63,6 +65,7 @@ TPicturePane::TPicturePane(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     FPicture.OnChange = [this] { update(); };
+    FScaledOwn.SetSource(&FPicture);
     // A click gives the pane the keyboard, for moving the selected point with the arrows.
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -74,21 +77,104 @@ TPicturePane::~TPicturePane()
 
 void TPicturePane::SetControlSize(int width, int height)
 {
-    setFixedSize(std::max(width, 0), std::max(height, 0));
+    FControlSize = QSize(std::max(width, 0), std::max(height, 0));
+    ApplySize();
+}
+
+void TPicturePane::ApplySize()
+{
+    if (!FFit)
+        setFixedSize(ScaledSize(FControlSize, FZoom));
+}
+
+double TPicturePane::Zoom() const
+{
+    if (!FFit)
+        return FZoom;
+    return std::min(1.0, FitZoom(QSize(FPicture.Width(), FPicture.Height()), size()));
+}
+
+void TPicturePane::SetZoom(double zoom)
+{
+    zoom = std::clamp(zoom, 1.0 / 1024, kMaxZoom);
+    if (zoom == FZoom)
+        return;
+    FZoom = zoom;
+    ApplySize();
+    update();
+}
+
+void TPicturePane::SetFitToWidget(bool fit)
+{
+    FFit = fit;
+    if (fit) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+    ApplySize();
+    update();
+}
+
+void TPicturePane::SetPlainPicture(const TBitmap* plain)
+{
+    FPlain = plain;
+    FScaledPlain.SetSource(plain);
+    update();
+}
+
+void TPicturePane::PlainPictureChanged()
+{
+    FScaledPlain.Invalidate();
+    update();
+}
+
+QPoint TPicturePane::Origin() const
+{
+    if (!FFit)
+        return QPoint(0, 0);
+    const QSize shown = ScaledSize(QSize(FPicture.Width(), FPicture.Height()), Zoom());
+    return QPoint(std::max(0, (width() - shown.width()) / 2), std::max(0, (height() - shown.height()) / 2));
+}
+
+QPoint TPicturePane::PictureToWidget(QPoint picture) const
+{
+    return PixelOnScreen(picture, Zoom()).topLeft() + Origin();
+}
+
+QPoint TPicturePane::WidgetToPicture(QPointF widget) const
+{
+    return qv::WidgetToPicture(widget - QPointF(Origin()), Zoom());
 }
 
 void TPicturePane::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     const QRect dirty = event->rect();
-    const QImage image = ToQImage(FPicture, dirty);
-    const QRect shown = dirty.intersected(QRect(0, 0, FPicture.Width(), FPicture.Height()));
-    if (!image.isNull())
-        painter.drawImage(shown.topLeft(), image);
+    const double zoom = Zoom();
+    const QPoint origin = Origin();
+    const bool plain = FPlain && zoom != 1.0;
+    const QSize pictureSize(FPicture.Width(), FPicture.Height());
+    const QRect shown = QRect(origin, ScaledSize(pictureSize, zoom)).intersected(dirty);
+    if (zoom == 1.0) {
+        FScaledOwn.Paint(painter, dirty, 1.0, origin);
+    } else if (plain) {
+        // The plain picture may be smaller than the control (before any picture is opened):
+        // the rest of the picture area is white, as the 100 % raster has it.
+        const QRect plainShown = QRect(origin, ScaledSize(QSize(FPlain->Width(), FPlain->Height()), zoom));
+        for (const QRect& part : QRegion(shown).subtracted(QRegion(plainShown)))
+            painter.fillRect(part, Qt::white);
+        FScaledPlain.Paint(painter, dirty, zoom, origin);
+    } else {
+        // The own picture is drawn into behind our back (the morph renders through row
+        // addresses without a change signal): its halved copies are never trusted.
+        FScaledOwn.Invalidate();
+        FScaledOwn.Paint(painter, dirty, zoom, origin);
+    }
     // The control may be larger than its picture: the rest shows the background.
-    const QRegion rest = QRegion(dirty).subtracted(QRegion(shown));
-    for (const QRect& part : rest)
+    for (const QRect& part : QRegion(dirty).subtracted(QRegion(shown)))
         painter.fillRect(part, palette().window());
+    if (plain && OnPaintOverlay)
+        OnPaintOverlay(painter, dirty, zoom);
 }
 
 void TPicturePane::mousePressEvent(QMouseEvent* event)
@@ -97,7 +183,7 @@ void TPicturePane::mousePressEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    const QPoint p = event->position().toPoint();
+    const QPoint p = WidgetToPicture(event->position());
     if (OnMouseDown)
         OnMouseDown(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),
                     p.x(), p.y());
@@ -111,7 +197,7 @@ void TPicturePane::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     // Qt turns the second press of a double click into this event; it is still a press.
-    const QPoint p = event->position().toPoint();
+    const QPoint p = WidgetToPicture(event->position());
     TShiftState shift = ShiftStateOf(event->buttons(), event->modifiers());
     shift.insert(ssDouble);
     if (OnMouseDown)
@@ -121,7 +207,7 @@ void TPicturePane::mouseDoubleClickEvent(QMouseEvent* event)
 
 void TPicturePane::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPoint p = event->position().toPoint();
+    const QPoint p = WidgetToPicture(event->position());
     if (OnMouseMove)
         OnMouseMove(ShiftStateOf(event->buttons(), event->modifiers()), p.x(), p.y());
     event->accept();
@@ -133,7 +219,7 @@ void TPicturePane::mouseReleaseEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    const QPoint p = event->position().toPoint();
+    const QPoint p = WidgetToPicture(event->position());
     if (OnMouseUp)
         OnMouseUp(MouseButtonOf(event->button()), ShiftStateOf(event->buttons(), event->modifiers()),
                   p.x(), p.y());

@@ -1,14 +1,17 @@
 #pragma once
-// The image control: shows its picture (a TBitmap) 1:1 from the top-left corner, never
-// stretched, and repaints whenever the picture reports a change. Mouse presses, moves and
-// releases go to the owner's handlers with the button, the shift state and pane coordinates.
-// The pane that got a press keeps the mouse until every button is up (Qt's implicit grab),
-// so a drag that leaves the pane keeps reporting, with coordinates below 0 or beyond the
-// picture.
+// The image control: shows its picture (a TBitmap) from the top-left corner at a zoom, and
+// repaints whenever the picture reports a change. At 100 % the picture is shown 1:1 as it
+// is; at any other zoom the pane shows its plain picture scaled (when it has one) with the
+// overlay its owner paints in screen pixels, or else its own picture scaled. Mouse presses,
+// moves and releases go to the owner's handlers with the button, the shift state and the
+// picture pixel under the mouse. The pane that got a press keeps the mouse until every
+// button is up (Qt's implicit grab), so a drag that leaves the pane keeps reporting, with
+// coordinates below 0 or beyond the picture.
 #include <QImage>
 #include <QWidget>
 #include <functional>
 
+#include "app/ScaledPicture.h"
 #include "framework/Graphics.h"
 #include "morph/UMorph.h"
 
@@ -42,8 +45,28 @@ public:
     TBitmap& Picture() { return FPicture; }
     const TBitmap& Picture() const { return FPicture; }
 
-    // Sets the control's size (the picture's size is set separately, as on the platform).
+    // Sets the control's size in picture pixels (the picture's size is set separately, as
+    // on the platform); the widget is that size times the zoom.
     void SetControlSize(int width, int height);
+    QSize ControlSize() const { return FControlSize; }
+
+    // 1 = 100 %. The widget grows or shrinks with it (unless it fits its window).
+    double Zoom() const;
+    void SetZoom(double zoom);
+    // The picture is shown whole in the widget, at 100 % when it fits, else shrunk keeping
+    // its proportions, centred; the widget's size is left to its layout.
+    void SetFitToWidget(bool fit);
+
+    // The picture under the overlay at zooms other than 100 % (not owned; null: the pane's
+    // own picture is scaled). PlainPictureChanged after its pixels were written without a
+    // change signal.
+    void SetPlainPicture(const TBitmap* plain);
+    void PlainPictureChanged();
+    std::function<void(QPainter&, const QRect& dirty, double zoom)> OnPaintOverlay;
+
+    // Widget position of the top-left screen pixel of a picture pixel, and back.
+    QPoint PictureToWidget(QPoint picture) const;
+    QPoint WidgetToPicture(QPointF widget) const;
 
     TMouseHandler OnMouseDown;
     TMoveHandler OnMouseMove;
@@ -60,7 +83,16 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    QPoint Origin() const;
+    void ApplySize();
+
     TBitmap FPicture;
+    QSize FControlSize;
+    double FZoom = 1.0;
+    bool FFit = false;
+    const TBitmap* FPlain = nullptr;
+    TScaledPicture FScaledOwn;    // the pane's own picture
+    TScaledPicture FScaledPlain;  // the plain picture
 };
 
 }  // namespace qv

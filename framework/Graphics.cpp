@@ -458,6 +458,7 @@ void TBitmap::SetModified(bool value) {
 
 void TBitmap::Changed() {
     FModified = true;
+    ++FChangeCount;
     if (OnChange) OnChange();
 }
 

@@ -204,6 +204,9 @@ public:
     // Called after the picture changed (drawing, loading, resizing, SetModified(true)).
     std::function<void()> OnChange;
     void Changed();
+    // Rises with every change signal: a view that keeps copies of the pixels compares it to
+    // tell whether its copies are still current.
+    uint64_t ChangeCount() const { return FChangeCount; }
 
     TCanvas& Canvas() { return *FCanvas; }
 
@@ -237,6 +240,7 @@ private:
     TLogPalette FPalette;
     bool FTransparent = false;
     bool FModified = false;
+    uint64_t FChangeCount = 0;
     std::unique_ptr<TCanvas> FCanvas;
 };
 

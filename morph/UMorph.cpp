@@ -219,7 +219,7 @@ void TMorphGrid::DrawGrid(bool IsStart, TBitmap& Dest) {
 }
 
 void TMorphGrid::GridMouseDown(bool IsStart, TBitmap& Target, TMouseButton /*Button*/,
-                               TShiftState Shift, int32_t X, int32_t Y) {
+                               TShiftState Shift, int32_t X, int32_t Y, int32_t Reach) {
     if (!Shift.contains(ssLeft)) return;
     SelCol = -1;
     SelRow = -1;
@@ -231,7 +231,7 @@ void TMorphGrid::GridMouseDown(bool IsStart, TBitmap& Target, TMouseButton /*But
         for (int32_t i = 0; i < cols; ++i) {
             const int64_t px = P[size_t(i)][size_t(j)].X;
             const int64_t py = P[size_t(i)][size_t(j)].Y;
-            if (px - 3 <= X && X < px + 3 && py - 3 <= Y && Y < py + 3) {
+            if (px - Reach <= X && X < px + Reach && py - Reach <= Y && Y < py + Reach) {
                 SelCol = i;
                 SelRow = j;
             }

@@ -96,9 +96,11 @@ public:
     // The chosen picture with its mesh drawn over it, into Dest.
     void DrawGrid(bool IsStart, TBitmap& Dest);
     // Mouse events of a picture pane; Target is the pane's picture raster, redrawn with
-    // DrawGrid. They do nothing unless Shift holds the left button.
+    // DrawGrid. They do nothing unless Shift holds the left button. A press picks a point
+    // within Reach pixels (Reach before it to Reach - 1 after it on each axis); a pane
+    // that shows the picture shrunk passes a larger reach so points stay easy to hit.
     void GridMouseDown(bool IsStart, TBitmap& Target, TMouseButton Button, TShiftState Shift,
-                       int32_t X, int32_t Y);
+                       int32_t X, int32_t Y, int32_t Reach = 3);
     void GridMouseMove(bool IsStart, TBitmap& Target, TShiftState Shift, int32_t X, int32_t Y);
     void GridMouseUp(bool IsStart, TBitmap& Target, TMouseButton Button, TShiftState Shift,
                      int32_t X, int32_t Y);

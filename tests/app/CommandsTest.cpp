@@ -129,7 +129,7 @@ TEST_F(EditorTest, OpenProjectFindsPicturesBesideItByBareName)
     EXPECT_EQ(Grid().PictureWidth, 24);
     EXPECT_EQ(Grid().PictureHeight, 20);
     EXPECT_EQ(MainImage1()->size(), QSize(24, 20));
-    EXPECT_EQ(PreviewImage()->size(), QSize(24, 20));
+    ExpectPreviewShowsWholeAt100(24, 20);
 }
 
 TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
@@ -146,8 +146,7 @@ TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
         EXPECT_EQ(pane->Picture().Width(), 40);
         EXPECT_EQ(pane->Picture().Height(), 30);
     }
-    EXPECT_EQ(PreviewImage()->size(), QSize(40, 30));
-    EXPECT_EQ(PreviewImage()->Picture().Width(), 40);
+    ExpectPreviewShowsWholeAt100(40, 30);
     EXPECT_TRUE(PreviewShowsSlider());
 
     OpenEnd(MakePicture("large.bmp", 64, 48, 2));
@@ -156,7 +155,7 @@ TEST_F(EditorTest, OpeningPicturesOfDifferentSizesSizesPanesAndPreview)
     EXPECT_EQ(Grid().StartBmp.Width(), 64);  // stretched up
     EXPECT_EQ(MainImage1()->size(), QSize(64, 48));
     EXPECT_EQ(MainImage2()->size(), QSize(64, 48));
-    EXPECT_EQ(PreviewImage()->size(), QSize(64, 48));
+    ExpectPreviewShowsWholeAt100(64, 48);
     // The pane shows the picture under the mesh.
     EXPECT_EQ(MainImage2()->Picture().PixelColor(10, 10) & 0xFFFFFF, Grid().EndBmp.PixelColor(10, 10) & 0xFFFFFF);
 }
@@ -170,9 +169,7 @@ TEST_F(EditorTest, OpeningAPictureWhilePreviewIsClosedStillFitsIt)
     RightPress(MainImage1(), QPoint(5, 5));
     Act("Insert1")->trigger();
     Act("Viewmorphwindow1")->trigger();
-    EXPECT_EQ(PreviewImage()->size(), QSize(50, 36));
-    EXPECT_EQ(PreviewImage()->Picture().Width(), 50);
-    EXPECT_EQ(PreviewImage()->Picture().Height(), 36);
+    ExpectPreviewShowsWholeAt100(50, 36);
 }
 
 TEST_F(EditorTest, SaveMorphPictureIsTheMorphAtTheSliderRightAfterOpeningPictures)

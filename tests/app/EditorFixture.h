@@ -220,6 +220,17 @@ protected:
         return DifferentPixels(*RenderedOnWhite(Grid(), Tbpos()->value()), PreviewImage()->Picture()) == 0;
     }
 
+    // The preview holds the in-between picture at its full size and shows all of it at
+    // 100 % (the window is at least wide enough for its controls).
+    void ExpectPreviewShowsWholeAt100(int width, int height)
+    {
+        EXPECT_EQ(PreviewImage()->Picture().Width(), width);
+        EXPECT_EQ(PreviewImage()->Picture().Height(), height);
+        EXPECT_EQ(PreviewImage()->Zoom(), 1.0);
+        EXPECT_EQ(PreviewImage()->height(), height);
+        EXPECT_GE(PreviewImage()->width(), width);
+    }
+
     TFakeDialogs Dialogs;
     std::unique_ptr<TEditor> Editor;
     std::string Dir;

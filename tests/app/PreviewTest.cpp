@@ -1,4 +1,5 @@
 // The preview window: slider, resize, playback.
+#include <QFrame>
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
@@ -29,16 +30,36 @@ TEST_F(EditorTest, SliderAtZeroShowsTheStartPicture)
     EXPECT_GT(DifferentPixels(*RenderedOnWhite(Grid(), 0), shown), 0);
 }
 
-TEST_F(EditorTest, ResizingThePreviewLeavesAWhitePictureOfTheNewSize)
+TEST_F(EditorTest, ResizingThePreviewScalesTheDisplayNotThePicture)
 {
+    OpenStart(MakePicture("a.bmp", 64, 48, 1));
+    OpenEnd(MakePicture("b.bmp", 64, 48, 2));
     Tbpos()->setValue(10);
-    Preview().resize(Preview().width() + 30, Preview().height() + 20);
+    // Half as high as the picture: it is shown at 50 %, centred, proportions kept.
+    Preview().resize(300, 24 + Find<QFrame>(Preview(), "Panel1")->height() + Find<QWidget>(Preview(), "PnlTiming")->height());
     QCoreApplication::processEvents();
+    EXPECT_EQ(PreviewImage()->size(), QSize(300, 24));
+    EXPECT_EQ(PreviewImage()->Zoom(), 0.5);
     const TBitmap& shown = PreviewImage()->Picture();
-    EXPECT_EQ(shown.Width(), 337 + 30);
-    EXPECT_EQ(shown.Height(), 313 + 20);
-    EXPECT_EQ(shown.PixelFormat(), pf32bit);
-    EXPECT_TRUE(AllPixels(shown, clWhite));
+    ASSERT_EQ(shown.Width(), 64);
+    ASSERT_EQ(shown.Height(), 48);
+    EXPECT_EQ(DifferentPixels(*RenderedOnWhite(Grid(), 10), shown), 0);
+    // On screen: the 32 x 24 picture in the middle, the window's background beside it.
+    const QImage screen = PreviewImage()->grab().toImage();
+    const QRgb background = Preview().palette().window().color().rgb();
+    EXPECT_EQ(screen.pixel(133, 12), background);
+    EXPECT_NE(screen.pixel(134, 12), background);
+    EXPECT_NE(screen.pixel(165, 12), background);
+    EXPECT_EQ(screen.pixel(166, 12), background);
+    // An edit refreshes panes and preview; the window keeps the size the user gave it.
+    SetGridSize(4, 4);
+    EXPECT_EQ(PreviewImage()->size(), QSize(300, 24));
+    // The controls stay visible at the smallest width the window allows.
+    Preview().resize(1, Preview().height());
+    QCoreApplication::processEvents();
+    const int right = SeDuration()->geometry().right();
+    EXPECT_LE(right, Find<QFrame>(Preview(), "Panel1")->width());
+    EXPECT_GE(Tbpos()->width(), 100);
 }
 
 // Playback on a clock the test turns by hand: no waiting, no timing.

@@ -71,11 +71,13 @@ TEST(GridDrawTest, ClickSelectsWithinThreePixelsLeftAndAboveTwoRightAndBelow) {
     struct Click {
         int32_t X, Y;
         bool Hits;
+        int32_t Reach = 3;  // a zoomed-out pane reaches further, by the same rule
     };
     for (const Click k : {Click{17, 20, true}, Click{22, 20, true}, Click{23, 20, false}, Click{16, 20, false},
                           Click{20, 17, true}, Click{20, 22, true}, Click{20, 23, false}, Click{20, 16, false},
-                          Click{17, 22, true}}) {
-        g->GridMouseDown(true, pane, TMouseButton::mbLeft, kLeft, k.X, k.Y);
+                          Click{17, 22, true}, Click{12, 27, true, 8}, Click{11, 20, false, 8},
+                          Click{28, 20, false, 8}, Click{20, 28, false, 8}}) {
+        g->GridMouseDown(true, pane, TMouseButton::mbLeft, kLeft, k.X, k.Y, k.Reach);
         if (k.Hits) {
             EXPECT_EQ(g->SelCol, 1) << k.X << "," << k.Y;
             EXPECT_EQ(g->SelRow, 1) << k.X << "," << k.Y;
