@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/AlignCommands.h"
 #include "app/ErrorGuard.h"
 #include "app/ExportVideoDialog.h"
 #include "app/FAbout.h"
@@ -302,6 +303,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     QObject::connect(&stack, &QUndoStack::cleanChanged, this, [this](bool) { UpdateTitle(); });
     QObject::connect(&stack, &QUndoStack::indexChanged, this, [this](int) { UpdateTitle(); });
     QObject::connect(OpenRecent1, &QMenu::aboutToShow, this, [this] { RebuildRecentMenu(); });
+    AddAlignActions(*this, FDialogs);
 }
 
 // ---- start-up, refresh, shut-down

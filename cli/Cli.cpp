@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 #include "cli/CliRenderOptions.h"
+#include "cli/CmdAlign.h"
 #include "cli/CmdAvi.h"
 #include "cli/CmdVideo.h"
 #include "qv/Version.h"
@@ -79,6 +80,30 @@ const std::vector<TCliCommand> kCommands = {
      "\n"
      "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunVideo},
+    {"match", "Move a project's end points onto the matches of its start points",
+     "Usage: quorvalin-cli match PROJECT.grid OUT.grid [--mode auto|faces|similar] [--model FILE]\n"
+     "\n"
+     "Opens the project like \"render\" does, moves every end point to the place in the end\n"
+     "picture that matches its start point, and saves the result as the project OUT.grid\n"
+     "(same pictures, same start points). Border points slide along their edge; the\n"
+     "corners stay. Modes: faces matches the two faces' landmarks (the faces need not be\n"
+     "the same person); similar follows the pictures' content (the same object, scene or\n"
+     "person moved, turned or deformed); auto (the default) takes faces when each picture\n"
+     "holds one face, else similar. --model names the 68-landmark face model (default:\n"
+     "$QV_FACE_MODEL, else the one Debian's libdlib-data installs).\n"
+     "Remarks (several faces found, the mode auto chose) go to standard error. When\n"
+     "nothing can be matched the tool says why, writes nothing and exits with 1.\n",
+     RunMatch},
+    {"facegrid", "Lay a new grid on the faces of a project's two pictures",
+     "Usage: quorvalin-cli facegrid PROJECT.grid OUT.grid [--model FILE]\n"
+     "\n"
+     "Opens the project like \"render\" does and replaces its grid by one whose rows and\n"
+     "columns run through the face's brows, eyes, nose, mouth and jaw: the start points\n"
+     "sit on the start face's landmarks, the end points on the matching landmarks of the\n"
+     "end face. Saves the result as the project OUT.grid. With several faces in a picture\n"
+     "the largest is used (said on standard error). --model as for \"match\". Without a\n"
+     "face in either picture the tool says so, writes nothing and exits with 1.\n",
+     RunFaceGrid},
 };
 
 void PrintToolHelp(std::ostream& s) {

@@ -127,7 +127,7 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
     for (QAction* a : Find<QMenu>(w, "Morph1")->actions())
         morph << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
     EXPECT_EQ(morph.join('|'), "Open start picture|Open end picture|-|Save as avi|-|Save curent morph picture|-|"
-                               "View morph window");
+                               "View morph window|-|Match end grid|Face grid");
     QStringList popup;
     for (QAction* a : PopupMenu()->actions())
         popup << (a->isSeparator() ? "-" : QString(a->text()).remove('&'));
