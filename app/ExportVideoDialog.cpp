@@ -76,6 +76,9 @@ TExportVideoDialog::TExportVideoDialog(QWidget* parent, IDialogs& dialogs) : QDi
     CbPingPong = Own<QCheckBox>("Back to the start picture (for loops)", this);
     CbPingPong->setObjectName("CbPingPong");
     form->addRow("Ping-pong:", CbPingPong);
+    CbSmooth = Own<QCheckBox>("Smooth sampling (no stair steps, no shimmer)", this);
+    CbSmooth->setObjectName("CbSmooth");
+    form->addRow("Sampling:", CbSmooth);
 
     auto* soundRow = Own<QHBoxLayout>();
     EdSound = Own<QLineEdit>(this);
@@ -95,7 +98,9 @@ TExportVideoDialog::TExportVideoDialog(QWidget* parent, IDialogs& dialogs) : QDi
     QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     QObject::connect(CbFormat, &QComboBox::currentIndexChanged, this, [this](int) { FormatChange(); });
     QObject::connect(BtnSound, &QPushButton::clicked, this, [this] { ChooseSound(); });
-    SetChoice(TVideoFormat::Mp4, TVideoSettings{});
+    TVideoSettings initial;
+    initial.Render.Smooth = true;  // what a shared movie should look like
+    SetChoice(TVideoFormat::Mp4, initial);
 }
 
 void TExportVideoDialog::SetChoice(TVideoFormat format, const TVideoSettings& settings)
@@ -111,6 +116,7 @@ void TExportVideoDialog::SetChoice(TVideoFormat format, const TVideoSettings& se
     if (settings.Quality >= 0)
         SeQuality->setValue(settings.Quality);
     CbPingPong->setChecked(settings.PingPong);
+    CbSmooth->setChecked(settings.Render.Smooth);
     EdSound->setText(QString::fromLocal8Bit(settings.WavFileName.c_str()));
 }
 
@@ -126,6 +132,7 @@ TVideoSettings TExportVideoDialog::Settings() const
     s.Fps = SeFps->value();
     s.Quality = SeQuality->isEnabled() ? SeQuality->value() : -1;
     s.PingPong = CbPingPong->isChecked();
+    s.Render.Smooth = CbSmooth->isChecked();
     if (EdSound->isEnabled())
         s.WavFileName = EdSound->text().trimmed().toLocal8Bit().toStdString();
     return s;
@@ -178,15 +185,18 @@ bool ExportVideoWithProgress(QWidget* parent, TMorphGrid& grid, const TVideoSett
     return done;
 }
 
-void ExportVideoCommand(QWidget* parent, TMorphGrid& grid, IDialogs& dialogs, int durationMs)
+void ExportVideoCommand(QWidget* parent, TMorphGrid& grid, IDialogs& dialogs, int durationMs,
+                        const TMorphTiming& timing)
 {
     // The choices of the last export in this session, else the preview's duration.
     static bool chosenBefore = false;
     static TVideoFormat lastFormat = TVideoFormat::Mp4;
     static TVideoSettings lastSettings;
     static TFileDialog saveDialog{"SaveVideoDialog", TFileDialogKind::SaveFile, "", "", ""};
-    if (!chosenBefore)
+    if (!chosenBefore) {
         lastSettings.DurationMs = durationMs;
+        lastSettings.Render.Smooth = true;
+    }
 
     TExportVideoDialog dialog(parent, dialogs);
     dialog.SetChoice(lastFormat, lastSettings);
@@ -195,6 +205,7 @@ void ExportVideoCommand(QWidget* parent, TMorphGrid& grid, IDialogs& dialogs, in
     chosenBefore = true;
     lastFormat = dialog.Format();
     lastSettings = dialog.Settings();
+    lastSettings.Render.Timing = timing;  // the preview's, as the project has it
     // Settings and sound are checked before the user picks a file name.
     CheckVideoSettings(lastFormat, lastSettings);
 

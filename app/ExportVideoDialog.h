@@ -33,6 +33,7 @@ public:
     QSpinBox* SeFps = nullptr;
     QSpinBox* SeQuality = nullptr;
     QCheckBox* CbPingPong = nullptr;
+    QCheckBox* CbSmooth = nullptr;  // on by default
     QLineEdit* EdSound = nullptr;
     QPushButton* BtnSound = nullptr;
 
@@ -50,6 +51,8 @@ bool ExportVideoWithProgress(QWidget* parent, TMorphGrid& grid, const TVideoSett
 
 // The whole command: settings dialog, save dialog, export. The duration starts at
 // durationMs (the preview's) the first time; later runs start from the last choices.
-void ExportVideoCommand(QWidget* parent, TMorphGrid& grid, IDialogs& dialogs, int durationMs);
+// The frames follow timing, as the preview does.
+void ExportVideoCommand(QWidget* parent, TMorphGrid& grid, IDialogs& dialogs, int durationMs,
+                        const TMorphTiming& timing = {});
 
 }  // namespace qv

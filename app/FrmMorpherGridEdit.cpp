@@ -34,6 +34,7 @@
 #include "framework/Picture.h"
 #include "framework/System.h"
 #include "imageio/GenericGraphic.h"
+#include "morph/MorphTiming.h"
 
 namespace qv {
 
@@ -216,6 +217,11 @@ void TFMorpherGridEdit::BuildClientArea()
     PaneViews = Own<TPaneViews>(FDialogs, ScrollBox1, Image1, ScrollBox2, Image2,
                                 [this] { return MorphGrid.get(); }, this);
     PaneViews->BuildViewMenu(MainMenu1, Help1->menuAction());
+    // The preview's sampling, beside the panes' view choices.
+    PaneViews->View1->addSeparator();
+    Smoothpreview1 = PaneViews->View1->addAction("&Smooth preview");
+    Smoothpreview1->setObjectName("Smoothpreview1");
+    Smoothpreview1->setCheckable(true);
     PaneViews->BuildStatusReadouts(StatusBar1);
 }
 
@@ -276,6 +282,7 @@ void TFMorpherGridEdit::ConnectHandlers()
     bind(Exportvideo1, &TFMorpherGridEdit::Exportvideo1Click);
     bind(Savecurentmorphpicture1, &TFMorpherGridEdit::Savecurentmorphpicture1Click);
     bind(Viewmorphwindow1, &TFMorpherGridEdit::Viewmorphwindow1Click);
+    bind(Smoothpreview1, &TFMorpherGridEdit::Smoothpreview1Click);
     bind(About1, &TFMorpherGridEdit::About1Click);
     bind(Insert1, &TFMorpherGridEdit::Insert1Click);
     bind(Insertrow1, &TFMorpherGridEdit::Insertrow1Click);
@@ -323,6 +330,9 @@ void TFMorpherGridEdit::FormCreate()
 void TFMorpherGridEdit::SetPreview(TFPreview* preview)
 {
     FPreview = preview;
+    // A timing change is a change to the project (kept in its timing file).
+    if (FPreview)
+        FPreview->OnTimingChange = [this] { UpdateTitle(); };
 }
 
 void TFMorpherGridEdit::showEvent(QShowEvent* event)
@@ -405,7 +415,8 @@ std::string TFMorpherGridEdit::ProjectFileName() const
 
 bool TFMorpherGridEdit::IsModified() const
 {
-    return !FHistory->Stack().isClean();
+    // The timing is no undo step; it counts as modified until saved.
+    return !FHistory->Stack().isClean() || (FPreview && !(FPreview->RenderOptions().Timing == FSavedTiming));
 }
 
 void TFMorpherGridEdit::FormDestroy()
@@ -577,6 +588,7 @@ bool TFMorpherGridEdit::SaveProject()
     if (file.empty())
         return SaveProjectAs();
     MorphGrid->SaveGridFile(file);
+    SaveProjectTiming(file);
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
     UpdateTitle();
@@ -589,6 +601,7 @@ bool TFMorpherGridEdit::SaveProjectAs()
         return false;
     const std::string file = ExpandFileName(SaveDialog1.FileName);
     MorphGrid->SaveGridFile(file);
+    SaveProjectTiming(file);
     FHistory->SetProjectFileName(file);
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
@@ -612,6 +625,10 @@ void TFMorpherGridEdit::OpenProjectNow(const std::string& fileName)
         SetCurrentDir(oldDir);
         throw;
     }
+    // The timing beside the project; a damaged one is reported and left linear.
+    const TTimingLoad timing = LoadTiming(file);
+    FPreview->SetTiming(timing.Timing, timing.Note);
+    FSavedTiming = FPreview->RenderOptions().Timing;
     FHistory->Stack().setClean();
     AddRecentProject(FromLocal(file));
     UpdateTitle();
@@ -619,6 +636,14 @@ void TFMorpherGridEdit::OpenProjectNow(const std::string& fileName)
     // The project is open all the same; the user learns what it lacks.
     if (!MorphGrid->MissingPictures.empty())
         FDialogs.ShowMessage(MorphGrid->MissingPictures);
+    if (!timing.Note.empty())
+        FDialogs.ShowMessage(timing.Note);
+}
+
+void TFMorpherGridEdit::SaveProjectTiming(const std::string& file)
+{
+    SaveTiming(file, FPreview->RenderOptions().Timing);
+    FSavedTiming = FPreview->RenderOptions().Timing;
 }
 
 void TFMorpherGridEdit::OpenProject(const std::string& fileName)
@@ -764,7 +789,7 @@ void TFMorpherGridEdit::Saveasavi1Click()
 
 void TFMorpherGridEdit::Exportvideo1Click()
 {
-    ExportVideoCommand(this, *MorphGrid, FDialogs, FPreview->Duration());
+    ExportVideoCommand(this, *MorphGrid, FDialogs, FPreview->Duration(), FPreview->RenderOptions().Timing);
 }
 
 // ---- small commands
@@ -783,6 +808,11 @@ void TFMorpherGridEdit::Viewmorphwindow1Click()
     FPreview->show();
     FPreview->raise();
     FPreview->activateWindow();
+}
+
+void TFMorpherGridEdit::Smoothpreview1Click()
+{
+    FPreview->SetSmooth(Smoothpreview1->isChecked());
 }
 
 void TFMorpherGridEdit::About1Click()

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/Dialogs.h"
+#include "morph/MorphTiming.h"
 #include "morph/UMorph.h"
 
 class QAction;
@@ -95,6 +96,8 @@ private:
     // Sets what is enabled from the project and the selection.
     void UpdateActions();
     void UpdateTitle();
+    // Writes (or removes) the project's timing file beside it.
+    void SaveProjectTiming(const std::string& file);
     void RebuildRecentMenu();
     // Runs a file dialog and remembers its folder for the next run of the program.
     bool Ask(TFileDialog& dialog);
@@ -135,6 +138,7 @@ private:
     void Exportvideo1Click();
     void Savecurentmorphpicture1Click();
     void Viewmorphwindow1Click();
+    void Smoothpreview1Click();
     void About1Click();
 
     // The shared work of the two panes' handlers.
@@ -163,6 +167,7 @@ private:
     QAction* Saveasavi1 = nullptr;
     QAction* Savecurentmorphpicture1 = nullptr;
     QAction* Viewmorphwindow1 = nullptr;
+    QAction* Smoothpreview1 = nullptr;  // in the View menu; checkable; off: the exact warp
     QMenu* Help1 = nullptr;
     QAction* About1 = nullptr;
 
@@ -204,6 +209,7 @@ private:
     TPaneViews* PaneViews = nullptr;  // zoom, the View menu, the position readouts
     bool FShown = false;
     bool FTerminating = false;  // the user agreed to end: a later close asks nothing
+    TMorphTiming FSavedTiming;  // the timing as last opened or saved
 };
 
 }  // namespace qv

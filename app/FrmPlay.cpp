@@ -21,6 +21,7 @@
 #include "app/PaneView.h"
 #include "app/PicturePane.h"
 #include "app/QtOwn.h"
+#include "app/TimingPanel.h"
 #include "framework/System.h"
 #include "morph/UMorph.h"
 
@@ -130,9 +131,23 @@ TFPreview::TFPreview(IDialogs& dialogs) : QWidget(nullptr, Qt::Window | Qt::Wind
     SeDuration->setRange(10, 10000);
     SeDuration->setValue(3000);
 
+    PnlTiming = Own<TTimingPanel>(this);
+    // A narrow picture makes a narrow window: the panel is then cut off rather than
+    // widening the picture area.
+    PnlTiming->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    PnlTiming->setMinimumWidth(0);
+    PnlTiming->OnChange = [this] {
+        FOptions.Timing = PnlTiming->Timing();
+        Guarded(FDialogs, [this] { TbposChange(); });
+        if (OnTimingChange)
+            OnTimingChange();
+    };
+    layout->addWidget(PnlTiming);
+
     Panel1->installEventFilter(this);
-    setMinimumSize(kMinWindowWidth, kPanelHeight + 16);
-    resize(381, 369);
+    setMinimumSize(kMinWindowWidth, kPanelHeight + PnlTiming->sizeHint().height() + 16);
+    // The picture area keeps its designed size above the panels.
+    resize(381, 369 + PnlTiming->sizeHint().height());
     move(429, 322);
     PlacePanelControls();
 
@@ -278,6 +293,19 @@ void TFPreview::SetDuration(int milliseconds)
     SeDuration->setValue(milliseconds);
 }
 
+void TFPreview::SetSmooth(bool smooth)
+{
+    FOptions.Smooth = smooth;
+    TbposChange();
+}
+
+void TFPreview::SetTiming(const TMorphTiming& timing, const std::string& note)
+{
+    PnlTiming->SetTiming(timing, note);
+    FOptions.Timing = PnlTiming->Timing();  // brought into range
+    TbposChange();
+}
+
 void TFPreview::TbposChange()
 {
     if (!FGrid)
@@ -288,7 +316,7 @@ void TFPreview::TbposChange()
     picture.Canvas().Brush.Color = clWhite;
     picture.Canvas().Brush.Style = bsSolid;
     picture.Canvas().FillRect(Rect(0, 0, picture.Width(), picture.Height()));
-    FGrid->RenderMorph(picture, Tbpos->value());
+    RenderMorphTimed(*FGrid, picture, Tbpos->value(), FOptions);
     Image1->repaint();
 }
 

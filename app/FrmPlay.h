@@ -4,6 +4,9 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "morph/MorphTiming.h"
 
 class QFrame;
 class QLabel;
@@ -18,6 +21,7 @@ class IDialogs;
 class TBitmap;
 class TMorphGrid;
 class TPicturePane;
+class TTimingPanel;
 
 class TFPreview : public QWidget {
 public:
@@ -40,6 +44,14 @@ public:
     // Renders the grid again at the slider's position (after the grid changed).
     void Rerender() { ShowPosition(Position()); }
     const TBitmap& Picture() const;
+    // Sampling and timing of every picture the window shows (from View › Smooth preview,
+    // the project's timing file and the Timing panel); a change renders the picture again.
+    void SetSmooth(bool smooth);
+    void SetTiming(const TMorphTiming& timing, const std::string& note = std::string());
+    const TRenderOptions& RenderOptions() const { return FOptions; }
+    TTimingPanel& TimingPanel() const { return *PnlTiming; }
+    // Called after the user changed the timing in the panel.
+    std::function<void()> OnTimingChange;
     // The playback duration in milliseconds.
     int Duration() const;
     void SetDuration(int milliseconds);
@@ -78,6 +90,8 @@ private:
     QLabel* Label1 = nullptr;
     QSpinBox* SeDuration = nullptr;
     QTimer* FPlayTimer = nullptr;
+    TTimingPanel* PnlTiming = nullptr;
+    TRenderOptions FOptions;
 
     IDialogs& FDialogs;
     TMorphGrid* FGrid = nullptr;

@@ -55,7 +55,7 @@ void SaveAsAvi(TFMorpherGridEdit& mainWindow, TFPreview& preview, const std::str
     ExportMovie(*mainWindow.MorphGrid, duration, fileName, std::string(), [&](int32_t frame, int32_t count) {
         preview.ShowPosition(plan.Position(frame - 1));
         progress.Show(frame, count);
-    });
+    }, preview.RenderOptions());
 }
 
 }  // namespace qv

@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "cli/CliRenderOptions.h"
 #include "cli/CmdAlign.h"
 #include "cli/CmdAvi.h"
 #include "cli/CmdVideo.h"
@@ -32,16 +33,20 @@ const std::vector<TCliCommand> kCommands = {
      "in pixels, the pixel format and the number of palette entries, one per line.\n",
      RunInfo},
     {"render", "Render a project's in-between picture at a position",
-     "Usage: quorvalin-cli render PROJECT.grid --position P OUT\n"
+     "Usage: quorvalin-cli render PROJECT.grid --position P [--smooth] [--shape-curve CURVE] "
+     "[--colour-curve CURVE] OUT\n"
      "\n"
      "Opens the project like the editor's \"Open project\" (the project's folder becomes\n"
      "the current folder, so pictures moved along with it are found by their names),\n"
      "renders the in-between picture at position P (0 = start picture, 256 = end\n"
      "picture) on white, and saves it as OUT in the format of OUT's extension.\n"
-     "Relative paths are taken from the folder the tool was started in.\n",
+     "Relative paths are taken from the folder the tool was started in.\n"
+     "\n"
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunRender},
     {"avi", "Write a project's whole transition as an AVI movie",
-     "Usage: quorvalin-cli avi PROJECT.grid --duration MS [--wav FILE.wav] OUT.avi\n"
+     "Usage: quorvalin-cli avi PROJECT.grid --duration MS [--wav FILE.wav] [--smooth] "
+     "[--shape-curve CURVE] [--colour-curve CURVE] OUT.avi\n"
      "\n"
      "Opens the project like \"render\" does and writes the transition from the start\n"
      "picture to the end picture as an uncompressed AVI movie of the picture's size, like\n"
@@ -49,11 +54,14 @@ const std::vector<TCliCommand> kCommands = {
      "MS/255 ms from 10200 ms on (at most 256 frames; below 40 ms the two end pictures).\n"
      "With --wav, the WAV file's sound is added as a second stream. An existing OUT.avi\n"
      "is replaced only by a complete movie.\n"
-     "Progress goes to standard error when it is a terminal.\n",
+     "Progress goes to standard error when it is a terminal.\n"
+     "\n"
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunAvi},
     {"video", "Write a project's transition as an MP4, WebM, animated GIF or AVI movie",
      "Usage: quorvalin-cli video PROJECT.grid --duration MS [--fps N] [--quality Q]\n"
-     "                           [--pingpong] [--wav FILE.wav] OUT.(mp4|webm|gif|avi)\n"
+     "                           [--pingpong] [--wav FILE.wav] [--smooth] [--shape-curve CURVE]\n"
+     "                           [--colour-curve CURVE] OUT.(mp4|webm|gif|avi)\n"
      "\n"
      "Opens the project like \"render\" does and writes the transition from the start\n"
      "picture (position 0) to the end picture (position 256) as a movie of the picture's\n"
@@ -68,7 +76,9 @@ const std::vector<TCliCommand> kCommands = {
      "                 in avi; cut where the movie ends (mp4, webm); gif has none\n"
      "MP4 and WebM pictures with an odd width or height get one more column or row,\n"
      "a copy of the last. An existing OUT is replaced only by a complete movie.\n"
-     "Progress goes to standard error when it is a terminal.\n",
+     "Progress goes to standard error when it is a terminal.\n"
+     "\n"
+     "Sampling and timing:\n" QV_RENDER_OPTIONS_HELP,
      RunVideo},
     {"match", "Move a project's end points onto the matches of its start points",
      "Usage: quorvalin-cli match PROJECT.grid OUT.grid [--mode auto|faces|similar] [--model FILE]\n"
@@ -116,7 +126,8 @@ bool IsHelp(const std::string& a) { return a == "--help" || a == "-h"; }
 
 const std::vector<TCliCommand>& CliCommands() { return kCommands; }
 
-TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string_view>& valueOptions) {
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string_view>& valueOptions,
+                      const std::vector<std::string_view>& flagOptions) {
     TParsedArgs r;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -131,8 +142,14 @@ TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<st
         }
         const size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        bool known = false;
+        bool known = false, flag = false;
         for (std::string_view v : valueOptions) known = known || v == name;
+        for (std::string_view v : flagOptions) flag = flag || v == name;
+        if (flag) {
+            if (eq != std::string::npos) throw EUsageError("option " + name + " takes no value");
+            r.Options.emplace_back(name, std::string());
+            continue;
+        }
         if (!known) throw EUsageError("unknown option " + name);
         if (eq != std::string::npos) {
             r.Options.emplace_back(name, a.substr(eq + 1));

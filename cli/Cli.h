@@ -41,8 +41,10 @@ struct TParsedArgs {
     std::vector<std::pair<std::string, std::string>> Options;  // "--name", value
 };
 // Splits arguments into positionals and the named options that take a value
-// ("--name value" or "--name=value"); "--" ends the options. Other options: EUsageError.
-TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string_view>& valueOptions);
+// ("--name value" or "--name=value") or none (flags, kept with an empty value); "--" ends
+// the options. Other options: EUsageError.
+TParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string_view>& valueOptions,
+                      const std::vector<std::string_view>& flagOptions = {});
 // A whole decimal number within min..max, else EUsageError naming what.
 int32_t ParseIntArg(const std::string& text, int32_t min, int32_t max, std::string_view what);
 

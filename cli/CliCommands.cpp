@@ -1,8 +1,10 @@
 // The picture and project commands of quorvalin-cli.
 #include <filesystem>
+#include <iostream>
 #include <ostream>
 
 #include "cli/Cli.h"
+#include "cli/CliRenderOptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
 #include "imageio/GenericGraphic.h"
@@ -76,10 +78,16 @@ void RunInfo(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 void RunRender(const std::vector<std::string>& args, std::ostream&) {
-    const TParsedArgs a = ParseArgs(args, {"--position"});
+    std::vector<std::string_view> valueOptions = kRenderValueOptions;
+    valueOptions.push_back("--position");
+    const TParsedArgs a = ParseArgs(args, valueOptions, kRenderFlagOptions);
     ExpectPositionals(a, 2, "PROJECT.grid and OUT");
-    if (a.Options.empty()) throw EUsageError("--position P is required");
-    const int32_t position = ParseIntArg(a.Options.back().second, 0, 256, "the position");
+    const std::string* positionText = nullptr;
+    for (const auto& [name, value] : a.Options)
+        if (name == "--position") positionText = &value;
+    if (positionText == nullptr) throw EUsageError("--position P is required");
+    const int32_t position = ParseIntArg(*positionText, 0, 256, "the position");
+    TRenderOptions options = RenderOptionsFromArgs(a);
 
     // Both paths are fixed against the starting folder before the project's folder
     // becomes the current one.
@@ -87,11 +95,12 @@ void RunRender(const std::vector<std::string>& args, std::ostream&) {
     const std::string output = ExpandFileName(a.Positional[1]);
     TMorphGrid grid;
     OpenProject(project, grid);
+    AddProjectTiming(a, project, options, std::cerr);
 
     TGenericGraphic picture;
     picture.SetPixelFormat(pf32bit);
     picture.SetSize(grid.PictureWidth, grid.PictureHeight);  // white where no triangle writes
-    grid.RenderMorph(picture, position);
+    RenderMorphTimed(grid, picture, position, options);
     picture.SaveImageFile(output);
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "cli/Cli.h"
+#include "cli/CliRenderOptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
 #include "morph/UMorph.h"
@@ -16,7 +17,9 @@
 namespace qv {
 
 void RunAvi(const std::vector<std::string>& args, std::ostream&) {
-    const TParsedArgs a = ParseArgs(args, {"--duration", "--wav"});
+    std::vector<std::string_view> valueOptions = kRenderValueOptions;
+    valueOptions.insert(valueOptions.end(), {"--duration", "--wav"});
+    const TParsedArgs a = ParseArgs(args, valueOptions, kRenderFlagOptions);
     if (a.Positional.size() != 2)
         throw EUsageError("expected PROJECT.grid and OUT.avi, got " + std::to_string(a.Positional.size()) +
                           " argument" + (a.Positional.size() == 1 ? "" : "s"));
@@ -26,12 +29,13 @@ void RunAvi(const std::vector<std::string>& args, std::ostream&) {
         if (name == "--duration") {
             durationText = value;
             haveDuration = true;
-        } else {
+        } else if (name == "--wav") {
             wav = value;
         }
     }
     if (!haveDuration) throw EUsageError("--duration MS is required");
     const int32_t duration = ParseIntArg(durationText, 1, std::numeric_limits<int32_t>::max(), "the duration");
+    TRenderOptions options = RenderOptionsFromArgs(a);
 
     // Paths are fixed against the starting folder before the project's folder becomes
     // the current one (the project's pictures are found there by their names).
@@ -40,6 +44,7 @@ void RunAvi(const std::vector<std::string>& args, std::ostream&) {
     if (!wav.empty()) wav = ExpandFileName(wav);
     TMorphGrid grid;
     OpenProject(project, grid);
+    AddProjectTiming(a, project, options, std::cerr);
 
     // Progress on one terminal line, ended also when the export fails.
     struct TProgressLine {
@@ -53,7 +58,7 @@ void RunAvi(const std::vector<std::string>& args, std::ostream&) {
         if (!showProgress) return;
         std::cerr << "\rframe " << frame << " of " << count << std::flush;
         line.Shown = true;
-    });
+    }, options);
 }
 
 }  // namespace qv

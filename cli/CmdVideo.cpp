@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "cli/Cli.h"
+#include "cli/CliRenderOptions.h"
 #include "framework/System.h"
 #include "morph/UMorph.h"
 #include "video/VideoExport.h"
@@ -56,7 +57,9 @@ void RunVideo(const std::vector<std::string>& args, std::ostream&) {
         if (a == "--") optionsEnded = true;
         rest.push_back(a);
     }
-    const TParsedArgs a = ParseArgs(rest, {"--duration", "--fps", "--quality", "--wav"});
+    std::vector<std::string_view> valueOptions = kRenderValueOptions;
+    valueOptions.insert(valueOptions.end(), {"--duration", "--fps", "--quality", "--wav"});
+    const TParsedArgs a = ParseArgs(rest, valueOptions, kRenderFlagOptions);
     if (a.Positional.size() != 2)
         throw EUsageError("expected PROJECT.grid and OUT, got " + std::to_string(a.Positional.size()) + " argument" +
                           (a.Positional.size() == 1 ? "" : "s"));
@@ -73,11 +76,12 @@ void RunVideo(const std::vector<std::string>& args, std::ostream&) {
             settings.Fps = ParseIntArg(value, 0, kMax, "the frame rate");
         } else if (name == "--quality") {
             settings.Quality = ParseIntArg(value, 0, kMax, "the quality");
-        } else {
+        } else if (name == "--wav") {
             settings.WavFileName = value;
         }
     }
     if (!haveDuration) throw EUsageError("--duration MS is required");
+    settings.Render = RenderOptionsFromArgs(a);
 
     // Paths are fixed against the starting folder before the project's folder becomes
     // the current one.
@@ -88,6 +92,7 @@ void RunVideo(const std::vector<std::string>& args, std::ostream&) {
     CheckVideoSettings(VideoFormatOf(output), settings);
     TMorphGrid grid;
     OpenProject(project, grid);
+    AddProjectTiming(a, project, settings.Render, std::cerr);
 
     TProgressBar bar(::isatty(STDERR_FILENO) != 0);
     ExportVideo(grid, settings, output, [&bar](int32_t frame, int32_t count) {

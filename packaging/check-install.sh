@@ -109,7 +109,8 @@ got=$(completion quorvalin-cli "" | tr '\n' ' ')
 want=$(printf '%s\n' $commands --help --version | sort | tr '\n' ' ')
 [ "$got" = "$want" ] || fail "completing a command gives '$got', not '$want'"
 got=$(completion quorvalin-cli avi a.grid --| tr '\n' ' ')
-[ "$got" = "--duration --help --wav " ] || fail "completing avi's options gives '$got'"
+[ "$got" = "--colour-curve --duration --help --shape-curve --smooth --wav " ] ||
+  fail "completing avi's options gives '$got'"
 got=$(completion quorvalin-cli avi "" | tr '\n' ' ')
 [ "$got" = "a.grid sub " ] || fail "completing avi's project gives '$got'"
 got=$(completion quorvalin-cli avi a.grid --duration 3000 --wav "" | tr '\n' ' ')

@@ -24,11 +24,12 @@ TFramePlan MakeFramePlan(int32_t durationMs) {
     return plan;
 }
 
-void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest) {
-    RenderPosition(grid, plan.Position(frame), dest);
+void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
+                 const TRenderOptions& options) {
+    RenderPosition(grid, plan.Position(frame), dest, options);
 }
 
-void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest) {
+void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest, const TRenderOptions& options) {
     dest.SetPixelFormat(pf32bit);
     dest.SetWidth(grid.PictureWidth);
     dest.SetHeight(grid.PictureHeight);
@@ -36,19 +37,20 @@ void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest) {
     canvas.Brush.Style = bsSolid;
     canvas.Brush.Color = clWhite;
     canvas.FillRect(Rect(0, 0, dest.Width(), dest.Height()));
-    grid.RenderMorph(dest, position);
+    RenderMorphTimed(grid, dest, position, options);
 }
 
 bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(int32_t)>& positionOf,
-                 const TFrameConsumer& consume, const TFrameProgress& progress) {
+                 const TFrameConsumer& consume, const TFrameProgress& progress,
+                 const TRenderOptions& options) {
     if (count <= 0) return true;
     // Two pictures take turns: the worker fills one while the caller consumes the other.
     // They are declared before the pending render so that they outlive it, also when
     // consume throws (the future's destructor waits for the worker).
     TBitmap pictures[2];
     auto renderInto = [&](int32_t frame) {
-        return std::async(std::launch::async, [&grid, &positionOf, &pictures, frame] {
-            RenderPosition(grid, positionOf(frame), pictures[frame % 2]);
+        return std::async(std::launch::async, [&grid, &positionOf, &pictures, &options, frame] {
+            RenderPosition(grid, positionOf(frame), pictures[frame % 2], options);
         });
     };
     std::future<void> pending = renderInto(0);
@@ -62,7 +64,8 @@ bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(in
 }
 
 void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileName,
-                 const std::string& wavFileName, const TExportProgress& progress) {
+                 const std::string& wavFileName, const TExportProgress& progress,
+                 const TRenderOptions& options) {
     const TFramePlan plan = MakeFramePlan(durationMs);
     TAviWriter writer;
     writer.SetWidth(grid.PictureWidth);
@@ -81,7 +84,8 @@ void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileNa
         [&progress](int32_t frame, int32_t count) {
             if (progress) progress(frame, count);
             return true;
-        });
+        },
+        options);
     writer.EndMovie();
 }
 

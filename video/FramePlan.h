@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/Graphics.h"
+#include "morph/MorphTiming.h"
 
 namespace qv {
 
@@ -25,12 +26,14 @@ struct TFramePlan {
 TFramePlan MakeFramePlan(int32_t durationMs);
 
 // Renders a frame into dest: 32 bits per pixel, the picture's size, white where no
-// triangle of the grid writes.
-void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest);
+// triangle of the grid writes. A frame's position is a slider position: the options'
+// timing turns it into shape and colour positions, as in the preview.
+void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitmap& dest,
+                 const TRenderOptions& options = {});
 
 // The one place every exported frame is rendered: the in-between picture at a morph
 // position (0 .. 256) into dest, as RenderFrame does.
-void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest);
+void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest, const TRenderOptions& options = {});
 
 // Renders frames 0 .. count - 1 at positionOf(frame) and hands each to consume, in order,
 // on the caller's thread; meanwhile one worker thread renders the next frame. Before a
@@ -41,7 +44,8 @@ void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest);
 using TFrameConsumer = std::function<void(int32_t frame, TBitmap& picture)>;
 using TFrameProgress = std::function<bool(int32_t frame, int32_t count)>;
 bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(int32_t)>& positionOf,
-                 const TFrameConsumer& consume, const TFrameProgress& progress);
+                 const TFrameConsumer& consume, const TFrameProgress& progress,
+                 const TRenderOptions& options = {});
 
 // Called after each frame is rendered: frame counts from 1 to count.
 using TExportProgress = std::function<void(int32_t frame, int32_t count)>;
@@ -50,6 +54,7 @@ using TExportProgress = std::function<void(int32_t frame, int32_t count)>;
 // when wavFileName is not empty) as an AVI file, frames stretched to the picture size.
 // Raises the writer's messages; an existing file is replaced only by a complete movie.
 void ExportMovie(TMorphGrid& grid, int32_t durationMs, const std::string& fileName,
-                 const std::string& wavFileName = std::string(), const TExportProgress& progress = {});
+                 const std::string& wavFileName = std::string(), const TExportProgress& progress = {},
+                 const TRenderOptions& options = {});
 
 }  // namespace qv

@@ -64,7 +64,7 @@ bool ExportAvi(TMorphGrid& grid, const TVideoSettings& settings, const TVideoPla
     writer.BeginMovie();
     const bool done = RenderAhead(
         grid, plan.FrameCount(), [&plan](int32_t frame) { return plan.Position(frame); },
-        [&writer](int32_t, TBitmap& picture) { writer.AddFrame(picture); }, progress);
+        [&writer](int32_t, TBitmap& picture) { writer.AddFrame(picture); }, progress, settings.Render);
     if (!done) {
         writer.AbortMovie();
         return false;
@@ -137,7 +137,7 @@ bool ExportVideo(TMorphGrid& grid, const TVideoSettings& settings, const std::st
     TFfmpegEncoder encoder(file.Path(), encoding);
     const bool done = RenderAhead(
         grid, plan.FrameCount(), [&plan](int32_t frame) { return plan.Position(frame); },
-        [&encoder](int32_t, TBitmap& picture) { encoder.AddFrame(picture); }, progress);
+        [&encoder](int32_t, TBitmap& picture) { encoder.AddFrame(picture); }, progress, settings.Render);
     if (!done) return false;
     encoder.Finish();
     file.Commit();

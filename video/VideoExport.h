@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "morph/MorphTiming.h"
 #include "video/FfmpegEncoder.h"
 
 namespace qv {
@@ -19,6 +20,7 @@ struct TVideoSettings {
     int32_t Quality = -1;      // constant rate factor of MP4 and WebM; -1: the format's default
     bool PingPong = false;     // start -> end -> back, ending one frame before the start so it loops
     std::string WavFileName;   // empty: no sound
+    TRenderOptions Render;     // sampling and timing of every frame
 };
 
 constexpr int32_t kMaxVideoDurationMs = 3600 * 1000;

@@ -36,7 +36,7 @@ TEST_F(EditorTest, ResizingThePreviewScalesTheDisplayNotThePicture)
     OpenEnd(MakePicture("b.bmp", 64, 48, 2));
     Tbpos()->setValue(10);
     // Half as high as the picture: it is shown at 50 %, centred, proportions kept.
-    Preview().resize(300, 24 + Find<QFrame>(Preview(), "Panel1")->height());
+    Preview().resize(300, 24 + Find<QFrame>(Preview(), "Panel1")->height() + Find<QWidget>(Preview(), "PnlTiming")->height());
     QCoreApplication::processEvents();
     EXPECT_EQ(PreviewImage()->size(), QSize(300, 24));
     EXPECT_EQ(PreviewImage()->Zoom(), 0.5);

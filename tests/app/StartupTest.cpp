@@ -90,13 +90,14 @@ TEST_F(EditorTest, MainWindowComponentsTextsAndLayout)
         {Find<QAction>(w, "Insertrow1"), "Insertrow1", "Insert column"},
         {Find<QAction>(w, "MnuDeleterow"), "MnuDeleterow", "Delete row"},
         {Find<QAction>(w, "MnuDeletecolumn"), "MnuDeletecolumn", "Delete column"},
+        {Find<QAction>(w, "Smoothpreview1"), "Smoothpreview1", "Smooth preview"},
     };
     for (const Item& item : items) {
         ASSERT_NE(item.action, nullptr) << item.name;
         EXPECT_EQ(QString(item.action->text()).remove('&'), item.text) << item.name;
         EXPECT_EQ(item.action->text().count('&'), 1) << item.name;
     }
-    for (const char* menuName : {"File1", "Edit1", "Morph1", "Help1", "PopupMenu"}) {
+    for (const char* menuName : {"File1", "Edit1", "Morph1", "View1", "Help1", "PopupMenu"}) {
         std::set<char16_t> keys;
         for (QAction* a : Find<QMenu>(w, menuName)->actions()) {
             if (a->isSeparator())
@@ -189,7 +190,10 @@ TEST_F(EditorTest, PreviewWindowComponentsTextsAndLayout)
     EXPECT_TRUE(p.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(Find<QFrame>(p, "Panel1")->height(), 48);
     EXPECT_EQ(PreviewImage()->width(), p.width());
-    EXPECT_EQ(PreviewImage()->height() + 48, p.height());
+    // The picture, the slider panel, then the Timing panel.
+    const QWidget* timing = Find<QWidget>(p, "PnlTiming");
+    EXPECT_EQ(PreviewImage()->height() + 48 + timing->height(), p.height());
+    EXPECT_EQ(timing->y(), Find<QFrame>(p, "Panel1")->y() + 48);
     EXPECT_EQ(Find<QLabel>(p, "Label2")->text(), "Morph position");
     EXPECT_EQ(Find<QLabel>(p, "Label1")->text(), "Duration (ms)");
     EXPECT_EQ(Tbpos()->minimum(), 0);

@@ -327,7 +327,7 @@ TEST_F(ZoomEditorTest, ThePreviewStaysWithinTheScreenAndKeepsTheFullPicture)
     EXPECT_TRUE(std::lround(kW * fitted) == PreviewImage()->width() ||
                 std::lround(kH * fitted) == PreviewImage()->height());
     // Shown once well below half size (drawn from halved copies) before the new rendering.
-    Preview().resize(300, 200 + Find<QFrame>(Preview(), "Panel1")->height());
+    Preview().resize(300, 200 + Find<QFrame>(Preview(), "Panel1")->height() + Find<QWidget>(Preview(), "PnlTiming")->height());
     QCoreApplication::processEvents();
     ASSERT_LT(PreviewImage()->Zoom(), 0.25);
     PreviewImage()->grab();
