@@ -115,6 +115,10 @@ got=$(completion quorvalin-cli avi "" | tr '\n' ' ')
 [ "$got" = "a.grid sub " ] || fail "completing avi's project gives '$got'"
 got=$(completion quorvalin-cli avi a.grid --duration 3000 --wav "" | tr '\n' ' ')
 [ "$got" = "s.wav sub " ] || fail "completing --wav gives '$got'"
+# A usage that goes on over several lines: the options of every line are offered.
+got=$(completion quorvalin-cli video a.grid --| tr '\n' ' ')
+[ "$got" = "--colour-curve --duration --fps --help --pingpong --quality --shape-curve --smooth --wav " ] ||
+  fail "completing video's options gives '$got'"
 got=$(completion quorvalin-cli render a.grid --position "" | tr '\n' ' ')
 [ -z "$got" ] || fail "completing --position's number gives '$got'"
 got=$(completion quorvalin-cli render a.grid --position 5 "" | tr '\n' ' ')
