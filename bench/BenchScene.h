@@ -1,6 +1,8 @@
 #pragma once
 // The scene the render benchmarks share: two pictures of random pixels and a 10 x 10 grid
-// whose interior points are moved by up to a third of a cell.
+// whose interior points are moved by up to a third of a cell; and how they count pixels.
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -41,6 +43,15 @@ inline std::unique_ptr<qv::TMorphGrid> MakeScene(int32_t w, int32_t h) {
             g->EndMesh[i][j].Y += dy(rng);
         }
     return g;
+}
+
+// Renders of three positions per iteration over w x h pixels: pixels per second, and
+// seconds per pixel (shown as e.g. "2.1n" for 2.1 ns).
+inline void CountThreeRenders(benchmark::State& state, int32_t w, int32_t h) {
+    const double pixels = 3.0 * double(w) * double(h);
+    state.SetItemsProcessed(int64_t(state.iterations() * pixels));
+    state.counters["per_pixel"] =
+        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 }  // namespace qvbench

@@ -49,11 +49,7 @@ void Render(benchmark::State& state, int32_t w, int32_t h) {
         benchmark::DoNotOptimize(dest.ScanLine(h / 2));
         benchmark::ClobberMemory();
     }
-    const double pixels = 3.0 * double(w) * double(h);
-    state.SetItemsProcessed(int64_t(state.iterations() * pixels));
-    // Seconds per pixel: shown as e.g. "2.1n" for 2.1 ns.
-    state.counters["per_pixel"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    qvbench::CountThreeRenders(state, w, h);
     qv::SetWideSpans(wide);
 }
 

@@ -27,10 +27,7 @@ void Render(benchmark::State& state, int32_t w, int32_t h, bool smooth, bool wid
         benchmark::DoNotOptimize(dest.ScanLine(h / 2));
         benchmark::ClobberMemory();
     }
-    const double pixels = 3.0 * double(w) * double(h);
-    state.SetItemsProcessed(int64_t(state.iterations() * pixels));
-    state.counters["per_pixel"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    qvbench::CountThreeRenders(state, w, h);
     qv::SetWideSpans(saved);
     qv::SetRenderThreads(0);
 }
