@@ -3,13 +3,11 @@
 // 1, 2 and all threads; the frames of a movie; and a whole batch render from files to file.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <filesystem>
-#include <memory>
-#include <random>
 #include <string>
 #include <thread>
 
+#include "bench/BenchScene.h"
 #include "framework/System.h"
 #include "morph/MorphReference.h"
 #include "morph/ParallelBands.h"
@@ -21,42 +19,7 @@ namespace {
 
 using qv::TBitmap;
 using qv::TMorphGrid;
-
-void Fill(TBitmap& b, int32_t w, int32_t h, uint32_t seed) {
-    b.SetWidth(w);
-    b.SetHeight(h);
-    std::mt19937 rng(seed);
-    for (int32_t y = 0; y < h; ++y) {
-        uint8_t* row = b.ScanLine(y);
-        for (int32_t x = 0; x < w; ++x) {
-            const uint32_t v = rng();
-            std::memcpy(row + size_t(x) * 4, &v, 4);
-        }
-    }
-}
-
-void Jitter(TMorphGrid* g, int32_t w, int32_t h) {
-    g->SetGridSize({10, 10});
-    std::mt19937 rng(3);
-    const int32_t reachX = w / 9 / 3, reachY = h / 9 / 3;
-    std::uniform_int_distribution<int32_t> dx(-reachX, reachX), dy(-reachY, reachY);
-    for (int32_t i = 1; i < 9; ++i)
-        for (int32_t j = 1; j < 9; ++j) {
-            g->StartMesh[size_t(i)][size_t(j)].X += dx(rng);
-            g->StartMesh[size_t(i)][size_t(j)].Y += dy(rng);
-            g->EndMesh[size_t(i)][size_t(j)].X += dx(rng);
-            g->EndMesh[size_t(i)][size_t(j)].Y += dy(rng);
-        }
-}
-
-std::unique_ptr<TMorphGrid> MakeScene(int32_t w, int32_t h) {
-    auto g = std::make_unique<TMorphGrid>();
-    Fill(g->StartBmp, w, h, 1);
-    Fill(g->EndBmp, w, h, 2);
-    g->SetPictureSize({w, h});
-    Jitter(g.get(), w, h);
-    return g;
-}
+using qvbench::MakeScene;
 
 // Render threads for the length of one benchmark.
 struct TThreadsFor {
@@ -86,11 +49,7 @@ void Render(benchmark::State& state, int32_t w, int32_t h) {
         benchmark::DoNotOptimize(dest.ScanLine(h / 2));
         benchmark::ClobberMemory();
     }
-    const double pixels = 3.0 * double(w) * double(h);
-    state.SetItemsProcessed(int64_t(state.iterations() * pixels));
-    // Seconds per pixel: shown as e.g. "2.1n" for 2.1 ns.
-    state.counters["per_pixel"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    qvbench::CountThreeRenders(state, w, h);
     qv::SetWideSpans(wide);
 }
 

@@ -369,15 +369,10 @@ void TJPEGImage::LoadImageStream(TStream& stream) {
 
 void TJPEGImage::SaveImageStream(TStream& stream) {
     if (Empty()) throw EInvalidGraphic("JPEG error: cannot write an empty picture");
-    const TBitmap* source = this;
     TBitmap converted;
-    if (PixelFormat() != pf24bit) {
-        converted.Assign(*this);
-        converted.SetPixelFormat(pf24bit);
-        source = &converted;
-    }
+    const TBitmap& source = As24Bit(*this, converted);
     Compressor c(stream);
-    if (!RunEncode(c, *source, FCompressionQuality))
+    if (!RunEncode(c, source, FCompressionQuality))
         throw Exception(std::string("JPEG error: ") + c.err.message);
 }
 

@@ -248,19 +248,14 @@ void TPNGGraphic::LoadImageStream(TStream& stream) {
 
 void TPNGGraphic::SaveImageStream(TStream& stream) {
     if (Empty()) throw Exception("PNG: cannot write an empty picture");
-    const TBitmap* source = this;
     TBitmap converted;
-    if (PixelFormat() != pf24bit) {
-        converted.Assign(*this);
-        converted.SetPixelFormat(pf24bit);
-        source = &converted;
-    }
-    std::vector<const uint8_t*> rows(size_t(source->Height()));
-    for (int32_t y = 0; y < source->Height(); ++y) rows[size_t(y)] = source->ScanLine(y);
+    const TBitmap& source = As24Bit(*this, converted);
+    std::vector<const uint8_t*> rows(size_t(source.Height()));
+    for (int32_t y = 0; y < source.Height(); ++y) rows[size_t(y)] = source.ScanLine(y);
     TPngContext ctx;
     ctx.Stream = &stream;
     TPngWriteStruct w(ctx);
-    if (!WriteAll(w, source->Width(), source->Height(), rows.data())) throw Exception("PNG: " + Failure(ctx));
+    if (!WriteAll(w, source.Width(), source.Height(), rows.data())) throw Exception("PNG: " + Failure(ctx));
 }
 
 }  // namespace qv

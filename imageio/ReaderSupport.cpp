@@ -36,4 +36,11 @@ int64_t BytesLeft(TStream& stream) {
     return std::numeric_limits<int64_t>::max() / 4;
 }
 
+const TBitmap& As24Bit(const TBitmap& picture, TBitmap& scratch) {
+    if (picture.PixelFormat() == pf24bit) return picture;
+    scratch.Assign(picture);
+    scratch.SetPixelFormat(pf24bit);
+    return scratch;
+}
+
 }  // namespace qv

@@ -46,4 +46,8 @@ void CheckFitsFile(std::string_view format, int64_t width, int64_t height, int64
 // that only the raster limit applies.
 int64_t BytesLeft(class TStream& stream);
 
+// The picture itself when it is 24-bit, else a 24-bit copy of it made in scratch: for
+// writers that store only 24-bit rows and must leave the picture as it was.
+const TBitmap& As24Bit(const TBitmap& picture, TBitmap& scratch);
+
 }  // namespace qv

@@ -9,56 +9,21 @@
 
 #include <cstdio>
 #include <iostream>
-#include <sstream>
 
-#include "cli/Cli.h"
-#include "framework/System.h"
-#include "morph/UMorph.h"
-#include "video/AviTestUtil.h"
+#include "cli/CliTestSupport.h"
 #include "video/FramePlan.h"
 
 namespace qv {
 namespace {
 
 using namespace qvtest;
-
-struct TRun {
-    int Code;
-    std::string Out, Err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-// Keeps the current folder of the test program.
-class TFolderGuard {
-public:
-    TFolderGuard() : FSaved(GetCurrentDir()) {}
-    ~TFolderGuard() { SetCurrentDir(FSaved); }
-    TFolderGuard(const TFolderGuard&) = delete;
-    TFolderGuard& operator=(const TFolderGuard&) = delete;
-
-private:
-    std::string FSaved;
-};
+using namespace clitest;
 
 // proj/ under the scratch folder: two 24 x 16 pictures and p.grid whose picture paths
 // point nowhere, so the pictures are found by name in the project's folder.
 void MakeProject(const TScratch& scratch) {
-    std::filesystem::create_directory(scratch.File("proj"));
-    TBitmap start, end;
-    FillPattern(start, 24, 16, 2);
-    FillPattern(end, 24, 16, 11);
-    start.SetPixelFormat(pf24bit);
-    end.SetPixelFormat(pf24bit);
-    start.SaveImageFile(scratch.File("proj/s.bmp"));
-    end.SaveImageFile(scratch.File("proj/e.bmp"));
     TMorphGrid g;
-    g.LoadStartPicture(scratch.File("proj/s.bmp"));
-    g.LoadEndPicture(scratch.File("proj/e.bmp"));
+    MakeProjectPictures(scratch, 24, 16, 2, 11, g, pf24bit);
     g.EndMesh[1][1] = Point(g.EndMesh[1][1].X + 4, g.EndMesh[1][1].Y - 3);
     g.StartFileName = "/gone/away/s.bmp";
     g.EndFileName = "/gone/away/e.bmp";

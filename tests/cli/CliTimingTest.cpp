@@ -3,15 +3,9 @@
 // picture and in a movie.
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
-
-#include "cli/Cli.h"
-#include "framework/System.h"
+#include "cli/CliTestSupport.h"
 #include "imageio/GenericGraphic.h"
 #include "morph/MorphTiming.h"
-#include "morph/UMorph.h"
-#include "video/AviTestUtil.h"
 #include "video/FramePlan.h"
 #include "video/VideoExport.h"
 
@@ -19,44 +13,13 @@ namespace qv {
 namespace {
 
 using namespace qvtest;
-
-struct TRun {
-    int Code;
-    std::string Out, Err;  // Err: the error stream and standard error together
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    // Notes about the project go to standard error, as the progress does.
-    std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
-    const int code = RunCli(args, out, err);
-    std::cerr.rdbuf(saved);
-    return {code, out.str(), err.str()};
-}
-
-class TFolderGuard {
-public:
-    TFolderGuard() : FSaved(GetCurrentDir()) {}
-    ~TFolderGuard() { SetCurrentDir(FSaved); }
-    TFolderGuard(const TFolderGuard&) = delete;
-    TFolderGuard& operator=(const TFolderGuard&) = delete;
-
-private:
-    std::string FSaved;
-};
+using namespace clitest;
 
 // proj/p.grid over two 37 x 29 pictures, with moved points so that shape and colour timing
 // both show.
 void MakeProject(const TScratch& scratch) {
-    std::filesystem::create_directory(scratch.File("proj"));
-    TBitmap start, end;
-    FillPattern(start, 37, 29, 3);
-    FillPattern(end, 37, 29, 17);
-    start.SaveImageFile(scratch.File("proj/s.bmp"));
-    end.SaveImageFile(scratch.File("proj/e.bmp"));
     TMorphGrid g;
-    g.LoadStartPicture(scratch.File("proj/s.bmp"));
-    g.LoadEndPicture(scratch.File("proj/e.bmp"));
+    MakeProjectPictures(scratch, 37, 29, 3, 17, g);
     g.SetGridSize(Point(4, 4));
     g.StartMesh[1][1] = Point(g.StartMesh[1][1].X + 5, g.StartMesh[1][1].Y + 2);
     g.EndMesh[2][2] = Point(g.EndMesh[2][2].X - 4, g.EndMesh[2][2].Y + 3);
@@ -106,7 +69,7 @@ TEST(CliTiming, BadOptionsAreRefusedBeforeAnyWork) {
             if (std::string(command) == "render") args.insert(args.end(), {"--position", "9"});
             else args.insert(args.end(), {"--duration", "100"});
             args.insert(args.end(), extra.begin(), extra.end());
-            const TRun r = RunTool(args);
+            const TRun r = RunToolWithStderr(args);
             EXPECT_EQ(r.Code, 2) << command << " " << extra[0];
             EXPECT_NE(r.Err.find(named), std::string::npos) << r.Err;
             EXPECT_FALSE(FileExists(scratch.File("out.x")));
@@ -123,7 +86,7 @@ TEST(CliTiming, CurvesFromOptionsAndFromTheTimingFileGiveTheEnginesPicture) {
     options.Timing = {ParseCurve("ease-in-out,lead=20"), ParseCurve("linear,delay=30")};
     const std::vector<uint8_t> want = Expected(scratch, 100, options);
 
-    TRun r = RunTool({"render", "proj/p.grid", "--position", "100", "--smooth", "--shape-curve",
+    TRun r = RunToolWithStderr({"render", "proj/p.grid", "--position", "100", "--smooth", "--shape-curve",
                       "ease-in-out,lead=20", "--colour-curve=linear,delay=30", "a.bmp"});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_TRUE(Rgb(scratch.File("a.bmp")) == want);
@@ -131,7 +94,7 @@ TEST(CliTiming, CurvesFromOptionsAndFromTheTimingFileGiveTheEnginesPicture) {
 
     // The timing file gives the colour curve; the option overrides its shape curve.
     SaveTiming(scratch.File("proj/p.grid"), {ParseCurve("linear,delay=50"), options.Timing.Colour});
-    r = RunTool({"render", "proj/p.grid", "--position", "100", "--smooth", "--shape-curve", "ease-in-out,lead=20",
+    r = RunToolWithStderr({"render", "proj/p.grid", "--position", "100", "--smooth", "--shape-curve", "ease-in-out,lead=20",
                  "b.bmp"});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
@@ -139,7 +102,7 @@ TEST(CliTiming, CurvesFromOptionsAndFromTheTimingFileGiveTheEnginesPicture) {
 
     // A damaged timing file: a note, and linear timing.
     WriteFileBytes(scratch.File("proj/p.grid.json"), {'{', '"', 'v'});
-    r = RunTool({"render", "proj/p.grid", "--position", "100", "c.bmp"});
+    r = RunToolWithStderr({"render", "proj/p.grid", "--position", "100", "c.bmp"});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_NE(r.Err.find("p.grid.json"), std::string::npos) << r.Err;
     EXPECT_TRUE(Rgb(scratch.File("c.bmp")) == Expected(scratch, 100, {}));
@@ -157,7 +120,7 @@ TEST(CliTiming, MovieFramesAreTheRenderedPicturesAtTheirPositions) {
                                              "ease-in-out,delay=10"};
     std::vector<std::string> args = {"avi", "proj/p.grid", "--duration", "240", "m.avi"};
     args.insert(args.end(), timing.begin(), timing.end());
-    TRun r = RunTool(args);
+    TRun r = RunToolWithStderr(args);
     ASSERT_EQ(r.Code, 0) << r.Err;
 
     const TFramePlan plan = MakeFramePlan(240);
@@ -166,7 +129,7 @@ TEST(CliTiming, MovieFramesAreTheRenderedPicturesAtTheirPositions) {
         std::vector<std::string> render = {"render", "proj/p.grid", "--position", std::to_string(plan.Position(f)),
                                            "f.bmp"};
         render.insert(render.end(), timing.begin(), timing.end());
-        r = RunTool(render);
+        r = RunToolWithStderr(render);
         ASSERT_EQ(r.Code, 0) << r.Err;
         const std::vector<uint8_t> one = Rgb(scratch.File("f.bmp"));
         frames.insert(frames.end(), one.begin(), one.end());
@@ -176,7 +139,7 @@ TEST(CliTiming, MovieFramesAreTheRenderedPicturesAtTheirPositions) {
     // The video command's movies too (here its AVI, whose frames are stored as they are).
     args = {"video", "proj/p.grid", "--duration", "200", "--fps", "20", "v.avi"};
     args.insert(args.end(), timing.begin(), timing.end());
-    r = RunTool(args);
+    r = RunToolWithStderr(args);
     ASSERT_EQ(r.Code, 0) << r.Err;
     TVideoSettings settings;
     settings.DurationMs = 200;

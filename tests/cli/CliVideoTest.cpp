@@ -2,51 +2,18 @@
 // mistakes in the command line exit 2.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "cli/Cli.h"
-#include "framework/System.h"
-#include "morph/UMorph.h"
-#include "video/AviTestUtil.h"
+#include "cli/CliTestSupport.h"
 
 namespace qv {
 namespace {
 
 using namespace qvtest;
-
-struct TRun {
-    int Code;
-    std::string Out, Err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-class TFolderGuard {
-public:
-    TFolderGuard() : FSaved(GetCurrentDir()) {}
-    ~TFolderGuard() { SetCurrentDir(FSaved); }
-    TFolderGuard(const TFolderGuard&) = delete;
-    TFolderGuard& operator=(const TFolderGuard&) = delete;
-
-private:
-    std::string FSaved;
-};
+using namespace clitest;
 
 // proj/p.grid with two 45 x 31 pictures beside it.
 void MakeProject(const TScratch& scratch) {
-    std::filesystem::create_directory(scratch.File("proj"));
-    TBitmap start, end;
-    FillPattern(start, 45, 31, 2);
-    FillPattern(end, 45, 31, 11);
-    start.SaveImageFile(scratch.File("proj/s.bmp"));
-    end.SaveImageFile(scratch.File("proj/e.bmp"));
     TMorphGrid g;
-    g.LoadStartPicture(scratch.File("proj/s.bmp"));
-    g.LoadEndPicture(scratch.File("proj/e.bmp"));
+    MakeProjectPictures(scratch, 45, 31, 2, 11, g);
     g.SaveGridFile(scratch.File("proj/p.grid"));
 }
 

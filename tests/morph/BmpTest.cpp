@@ -9,10 +9,7 @@
 namespace qv {
 namespace {
 
-using testing::FillRandom;
-using testing::SetWord;
-using testing::Snapshot;
-using testing::Word;
+using namespace testing;  // the shared morph test helpers
 
 class TDerivedBmp : public TBmp {};
 

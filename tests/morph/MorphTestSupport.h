@@ -28,6 +28,15 @@ inline void FillRandom(TBitmap& b, int32_t w, int32_t h, std::mt19937& rng) {
         for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, uint32_t(rng()));
 }
 
+// Sizes b as 32-bit and sets every pixel word to word.
+inline void FillWith(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
+    b.SetPixelFormat(pf32bit);
+    b.SetWidth(w);
+    b.SetHeight(h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
+}
+
 // Every pixel word, row by row.
 inline std::vector<uint32_t> Snapshot(const TBitmap& b) {
     std::vector<uint32_t> out;

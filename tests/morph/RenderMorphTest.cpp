@@ -20,20 +20,9 @@
 namespace qv {
 namespace {
 
-using testing::FillRandom;
-using testing::SetWord;
-using testing::Snapshot;
-using testing::Word;
+using namespace testing;  // the shared morph test helpers
 
 constexpr uint32_t kSentinel = 0x5A5A5A5Au;
-
-void FillWith(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
-    b.SetPixelFormat(pf32bit);
-    b.SetWidth(w);
-    b.SetHeight(h);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
-}
 
 // Runs a check on every drawing path: eight-pixel spans (where the processor has them) and
 // the plain loop, each on one thread and on several, restoring the settings afterwards.

@@ -14,20 +14,9 @@
 namespace qv {
 namespace {
 
-using testing::FillRandom;
-using testing::SetWord;
-using testing::Snapshot;
-using testing::Word;
+using namespace testing;  // the shared morph test helpers
 
 constexpr uint32_t kUntouched = 0xFF5A5A5Au;  // written pixels always get a fourth byte of 0
-
-void Fill(TBitmap& b, int32_t w, int32_t h, uint32_t word) {
-    b.SetPixelFormat(pf32bit);
-    b.SetWidth(w);
-    b.SetHeight(h);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) SetWord(b, x, y, word);
-}
 
 // Runs body with the eight-pixel loop and again with the plain loop.
 void WithBothLoops(const std::function<void()>& body) {
@@ -104,13 +93,13 @@ TEST(SmoothWarpTest, WholePixelPositionsAndCoverageMatchTheExactWarp) {
                         }
             const int32_t p = Range(rng, 0, 256);
             TBitmap exact, smooth;
-            Fill(exact, w, h, kUntouched);
-            Fill(smooth, w, h, kUntouched);
+            FillWith(exact, w, h, kUntouched);
+            FillWith(smooth, w, h, kUntouched);
             g->RenderMorph(exact, p);
             RenderMorphSplit(*g, smooth, p, p, true);
             // Bands on several threads give what one thread gives.
             TBitmap single;
-            Fill(single, w, h, kUntouched);
+            FillWith(single, w, h, kUntouched);
             SetRenderThreads(1);
             RenderMorphSplit(*g, single, p, p, true);
             SetRenderThreads(0);
@@ -140,7 +129,7 @@ TEST(SmoothWarpTest, MagnifiedAndShiftedPicturesSampleTheRightPixels) {
         for (auto [i, j, x, y] : {std::array{1, 0, 38, 0}, {0, 1, 0, 26}, {1, 1, 38, 26}})
             g->EndMesh[size_t(i)][size_t(j)] = {x, y};
         TBitmap big;
-        Fill(big, 38, 26, kUntouched);
+        FillWith(big, 38, 26, kUntouched);
         RenderMorphSplit(*g, big, 256, 0, true);  // the start picture on the end mesh
         for (int32_t y = 0; y < 24; y += 2)
             for (int32_t x = 0; x < 36; ++x) {
@@ -157,7 +146,7 @@ TEST(SmoothWarpTest, MagnifiedAndShiftedPicturesSampleTheRightPixels) {
             for (size_t i = 0; i < 2; ++i)
                 for (size_t j = 0; j < 2; ++j) s->StartMesh[i][j].X += shift;
             TBitmap out;
-            Fill(out, 23, 9, kUntouched);
+            FillWith(out, 23, 9, kUntouched);
             RenderMorphSplit(*s, out, 256, 0, true);
             for (int32_t y = 0; y < 8; ++y)
                 for (int32_t x = 0; x < 23; ++x) {
@@ -182,7 +171,7 @@ TEST(SmoothWarpTest, ShapeAndColourPositionsActIndependently) {
         const bool smooth = iter % 4 >= 2;
         auto render = [&](int32_t s, int32_t c) {
             TBitmap out;
-            Fill(out, w, h, kUntouched);
+            FillWith(out, w, h, kUntouched);
             RenderMorphSplit(*g, out, s, c, smooth);
             return Snapshot(out);
         };
