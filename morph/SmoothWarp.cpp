@@ -159,15 +159,24 @@ QV_AVX2 inline __m256i Bilinear8(__m256i tl, __m256i tr, __m256i bl, __m256i br,
     return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), 8);
 }
 
-// Eight bilinear samples of one picture (at least 2 x 2, rows evenly spaced) as pixel
-// words, 0 where the nearest pixel is outside. Each lane reads two neighbouring pixels
+// The channels of eight pixels in 16-bit lanes, each below 256: first and third bytes in
+// Even, second and fourth in Odd (the blend takes them apart anyway, so they stay apart).
+struct TChannels8 {
+    __m256i Even, Odd;
+};
+
+QV_AVX2 inline __m256i EvenBytes(__m256i v) { return _mm256_and_si256(v, _mm256_set1_epi32(0x00FF00FF)); }
+QV_AVX2 inline __m256i OddBytes(__m256i v) { return _mm256_srli_epi16(v, 8); }
+
+// Eight bilinear samples of one picture (at least 2 x 2, rows evenly spaced), 0 where the
+// nearest pixel is outside. Each lane reads two neighbouring pixels
 // of two neighbouring rows: the left tap is clamped to the last-but-one column (row) and
 // the weight moved to the right one, which gives the same values as repeating the last
 // column (row) in the plain loop.
 // Deep is a promise that every lane's four taps are inside: then nothing is clamped or
 // masked (the result is the same).
 template <bool Deep>
-QV_AVX2 __m256i Sample8(const TSource& s, __m256i qx, __m256i qy) {
+QV_AVX2 __attribute__((always_inline)) inline TChannels8 Sample8(const TSource& s, __m256i qx, __m256i qy) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i w256 = _mm256_set1_epi32(256);
     __m256i inside, xa, ya, wx, wy;
@@ -216,19 +225,34 @@ QV_AVX2 __m256i Sample8(const TSource& s, __m256i qx, __m256i qy) {
     taps(top, tl, tr);
     taps(bottom, bl, br);
     // Weights in both 16-bit halves of each lane.
-    const __m256i wbr = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(wx, wy), _mm256_set1_epi32(128)), 8);
-    const __m256i w[4] = {Dup16(_mm256_add_epi32(_mm256_sub_epi32(_mm256_sub_epi32(w256, wx), wy), wbr)),
-                          Dup16(_mm256_sub_epi32(wx, wbr)), Dup16(_mm256_sub_epi32(wy, wbr)), Dup16(wbr)};
-    const __m256i low = _mm256_set1_epi32(0x00FF00FF);
-    auto even = [low](__m256i v) QV_AVX2 { return _mm256_and_si256(v, low); };
-    auto odd = [low](__m256i v) QV_AVX2 { return _mm256_and_si256(_mm256_srli_epi32(v, 8), low); };
-    const __m256i rb = Bilinear8(even(tl), even(tr), even(bl), even(br), w);
-    const __m256i gx = Bilinear8(odd(tl), odd(tr), odd(bl), odd(br), w);
-    const __m256i pixels = _mm256_or_si256(rb, _mm256_slli_epi32(gx, 8));
-    if constexpr (Deep)
-        return pixels;
-    else
-        return _mm256_and_si256(pixels, inside);
+    __m256i w[4];
+    if constexpr (Deep) {
+        // Fractions below 256: their product and rounding fit 16 bits, and the fraction is
+        // the low byte of the position, copied into both halves by one shuffle.
+        const __m256i low = _mm256_setr_epi8(0, -1, 0, -1, 4, -1, 4, -1, 8, -1, 8, -1, 12, -1, 12, -1, 0, -1, 0, -1, 4,
+                                             -1, 4, -1, 8, -1, 8, -1, 12, -1, 12, -1);
+        const __m256i wx16 = _mm256_shuffle_epi8(qx, low), wy16 = _mm256_shuffle_epi8(qy, low);
+        const __m256i wbr =
+            _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(wx16, wy16), _mm256_set1_epi16(128)), 8);
+        w[0] = _mm256_add_epi16(_mm256_sub_epi16(_mm256_sub_epi16(_mm256_set1_epi16(256), wx16), wy16), wbr);
+        w[1] = _mm256_sub_epi16(wx16, wbr);
+        w[2] = _mm256_sub_epi16(wy16, wbr);
+        w[3] = wbr;
+    } else {
+        // A fraction here may be 256 (the far border), so the product takes 32 bits.
+        const __m256i wbr = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(wx, wy), _mm256_set1_epi32(128)), 8);
+        w[0] = Dup16(_mm256_add_epi32(_mm256_sub_epi32(_mm256_sub_epi32(w256, wx), wy), wbr));
+        w[1] = Dup16(_mm256_sub_epi32(wx, wbr));
+        w[2] = Dup16(_mm256_sub_epi32(wy, wbr));
+        w[3] = Dup16(wbr);
+    }
+    TChannels8 out{Bilinear8(EvenBytes(tl), EvenBytes(tr), EvenBytes(bl), EvenBytes(br), w),
+                   Bilinear8(OddBytes(tl), OddBytes(tr), OddBytes(bl), OddBytes(br), w)};
+    if constexpr (!Deep) {
+        out.Even = _mm256_and_si256(out.Even, inside);
+        out.Odd = _mm256_and_si256(out.Odd, inside);
+    }
+    return out;
 }
 
 QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
@@ -239,8 +263,7 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
         slope[k] = _mm256_set1_ps(sp.Slope[k]);
     }
     const __m256i p = _mm256_set1_epi16(int16_t(c.Position)), ip = _mm256_set1_epi16(int16_t(256 - c.Position));
-    const __m256i maskRB = _mm256_set1_epi32(0x00FF00FF), maskLow = _mm256_set1_epi32(0x000000FF),
-                  maskG = _mm256_set1_epi32(0x0000FF00);
+    const __m256i maskG = _mm256_set1_epi32(0x0000FF00);
     const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i x = _mm256_add_epi32(_mm256_set1_epi32(sp.XFirst), laneIndex);
     const __m256i lastX = _mm256_set1_epi32(sp.XFirst + sp.Count - 1);
@@ -251,16 +274,13 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
         const __m256 d = _mm256_sub_ps(_mm256_min_ps(_mm256_max_ps(xf, xLow), xHigh), x0);
         __m256i q[4];
         for (int k = 0; k < 4; ++k) q[k] = Steps8(_mm256_add_ps(base[k], _mm256_mul_ps(d, slope[k])));
-        const __m256i s = sp.Deep[0] ? Sample8<true>(c.Start, q[0], q[1]) : Sample8<false>(c.Start, q[0], q[1]);
-        const __m256i e = sp.Deep[1] ? Sample8<true>(c.End, q[2], q[3]) : Sample8<false>(c.End, q[2], q[3]);
+        const TChannels8 s = sp.Deep[0] ? Sample8<true>(c.Start, q[0], q[1]) : Sample8<false>(c.Start, q[0], q[1]);
+        const TChannels8 e = sp.Deep[1] ? Sample8<true>(c.End, q[2], q[3]) : Sample8<false>(c.End, q[2], q[3]);
+        // Every product sum stays below 2^16 (255 x 256); the fourth byte is dropped.
         const __m256i rb = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, maskRB), ip),
-                             _mm256_mullo_epi16(_mm256_and_si256(e, maskRB), p)),
-            8);
-        const __m256i g = _mm256_and_si256(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(s, 8), maskLow), ip),
-                             _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(e, 8), maskLow), p)),
-            maskG);
+            _mm256_add_epi16(_mm256_mullo_epi16(s.Even, ip), _mm256_mullo_epi16(e.Even, p)), 8);
+        const __m256i g =
+            _mm256_and_si256(_mm256_add_epi16(_mm256_mullo_epi16(s.Odd, ip), _mm256_mullo_epi16(e.Odd, p)), maskG);
         const __m256i pixels = _mm256_or_si256(rb, g);
         Prefetch(out, 512, true);
         if (left >= 8) {
