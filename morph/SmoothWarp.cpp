@@ -136,10 +136,16 @@ inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
 #if defined(__x86_64__)
 #define QV_AVX2 __attribute__((target("avx2")))
 
+// The conversion rounds in the current rounding mode, as nearbyint does. Positions of a
+// deep span lie inside the picture, where the clamp changes nothing.
+template <bool Deep>
 QV_AVX2 inline __m256i Steps8(__m256 pos) {
-    const __m256 limit = _mm256_set1_ps(kStepLimit);
-    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(pos, _mm256_sub_ps(_mm256_setzero_ps(), limit)), limit);
-    return _mm256_cvttps_epi32(_mm256_round_ps(clamped, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    if constexpr (Deep) {
+        return _mm256_cvtps_epi32(pos);
+    } else {
+        const __m256 limit = _mm256_set1_ps(kStepLimit);
+        return _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(pos, _mm256_sub_ps(_mm256_setzero_ps(), limit)), limit));
+    }
 }
 
 QV_AVX2 inline __m256i Dup16(__m256i v) { return _mm256_or_si256(v, _mm256_slli_epi32(v, 16)); }
@@ -255,6 +261,8 @@ QV_AVX2 __attribute__((always_inline)) inline TChannels8 Sample8(const TSource& 
     return out;
 }
 
+// DeepStart and DeepEnd are the span's Deep flags, fixed for the whole span.
+template <bool DeepStart, bool DeepEnd>
 QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
     const __m256 xLow = _mm256_set1_ps(sp.XLow), xHigh = _mm256_set1_ps(sp.XHigh), x0 = _mm256_set1_ps(sp.X0);
     __m256 base[4], slope[4];
@@ -273,9 +281,10 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
         const __m256 xf = _mm256_cvtepi32_ps(_mm256_min_epi32(x, lastX));
         const __m256 d = _mm256_sub_ps(_mm256_min_ps(_mm256_max_ps(xf, xLow), xHigh), x0);
         __m256i q[4];
-        for (int k = 0; k < 4; ++k) q[k] = Steps8(_mm256_add_ps(base[k], _mm256_mul_ps(d, slope[k])));
-        const TChannels8 s = sp.Deep[0] ? Sample8<true>(c.Start, q[0], q[1]) : Sample8<false>(c.Start, q[0], q[1]);
-        const TChannels8 e = sp.Deep[1] ? Sample8<true>(c.End, q[2], q[3]) : Sample8<false>(c.End, q[2], q[3]);
+        for (int k = 0; k < 2; ++k) q[k] = Steps8<DeepStart>(_mm256_add_ps(base[k], _mm256_mul_ps(d, slope[k])));
+        for (int k = 2; k < 4; ++k) q[k] = Steps8<DeepEnd>(_mm256_add_ps(base[k], _mm256_mul_ps(d, slope[k])));
+        const TChannels8 s = Sample8<DeepStart>(c.Start, q[0], q[1]);
+        const TChannels8 e = Sample8<DeepEnd>(c.End, q[2], q[3]);
         // Every product sum stays below 2^16 (255 x 256); the fourth byte is dropped.
         const __m256i rb = _mm256_srli_epi16(
             _mm256_add_epi16(_mm256_mullo_epi16(s.Even, ip), _mm256_mullo_epi16(e.Even, p)), 8);
@@ -416,7 +425,10 @@ struct TSmoothTriangle {
         uint8_t* out = c.DestRows[y] + size_t(first) * 4;
 #if defined(__x86_64__)
         if (c.Wide) {
-            SpanAvx2(c, sp, out);
+            if (sp.Deep[0])
+                sp.Deep[1] ? SpanAvx2<true, true>(c, sp, out) : SpanAvx2<true, false>(c, sp, out);
+            else
+                sp.Deep[1] ? SpanAvx2<false, true>(c, sp, out) : SpanAvx2<false, false>(c, sp, out);
             return;
         }
 #endif
