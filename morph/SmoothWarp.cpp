@@ -208,6 +208,9 @@ QV_AVX2 __attribute__((always_inline)) inline TChannels8 Sample8(const TSource& 
     if constexpr (!Deep) index = _mm256_and_si256(index, inside);
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    // Read the offsets back through memory: the load ports are freer than the shuffle port
+    // that extracting them from the register would take.
+    asm("" : "+m"(at));
     const uint8_t* top = s.Rows[0];
     const size_t pitch = size_t(s.PitchWords) * 4;
     const uint8_t* bottom = top + pitch;
