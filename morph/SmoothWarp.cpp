@@ -204,7 +204,11 @@ QV_AVX2 __attribute__((always_inline)) inline TChannels8 Sample8(const TSource& 
         wy = _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(qy, _mm256_slli_epi32(ya, 8)), zero), w256);
     }
     // Lanes outside read the first two pixels (always there) and are cleared at the end.
-    __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(ya, _mm256_set1_epi32(s.PitchWords)), xa);
+    // Rows and pitches below 2^15 (any real picture) take the cheaper 16-bit multiply.
+    const __m256i pitchWords = _mm256_set1_epi32(s.PitchWords);
+    __m256i index = _mm256_add_epi32(s.PitchWords < 32768 && s.Height <= 32768 ? _mm256_madd_epi16(ya, pitchWords)
+                                                                                : _mm256_mullo_epi32(ya, pitchWords),
+                                     xa);
     if constexpr (!Deep) index = _mm256_and_si256(index, inside);
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);

@@ -74,6 +74,37 @@ TEST(SmoothWarpTest, EightPixelLoopMatchesThePlainLoop) {
     }
 }
 
+// Pictures wider or taller than 2^15 pixels work out their row offsets another way.
+TEST(SmoothWarpTest, EightPixelLoopMatchesThePlainLoopOnLongPictures) {
+    std::mt19937 rng(33000);
+    TBitmap start, end;
+    FillRandom(start, 33000, 6, rng);
+    FillRandom(end, 6, 33000, rng);
+    TBmpMorph s(start), e(end);
+    for (int iter = 0; iter < 200; ++iter) {
+        TBitmap dest, other;
+        FillRandom(dest, 40, 24, rng);
+        other.Assign(dest);
+        TMorphTriangleCoords t;
+        int32_t* v = &t.X1;
+        for (int k = 0; k < 6; ++k) v[k] = Range(rng, -5, 45);
+        for (int k = 0; k < 3; ++k) {
+            v[6 + 2 * k] = Range(rng, 32700, 33010);  // start x
+            v[7 + 2 * k] = Range(rng, -1, 6);         // start y
+            v[12 + 2 * k] = Range(rng, -1, 6);        // end x
+            v[13 + 2 * k] = Range(rng, 32700, 33010);  // end y
+        }
+        const int32_t p = Range(rng, 0, 256);
+        TBmpMorph d(dest), o(other);
+        SetWideSpans(true);
+        SmoothMorphTriangles(d, &t, 1, s, e, p, 0, dest.Height());
+        SetWideSpans(false);
+        SmoothMorphTriangles(o, &t, 1, s, e, p, 0, other.Height());
+        SetWideSpans(true);
+        ASSERT_EQ(Snapshot(dest), Snapshot(other)) << "iteration " << iter;
+    }
+}
+
 // Positions that fall on whole pixels read exactly those pixels: with all three meshes
 // equal, the smooth render is the exact one, byte for byte; and it writes the same pixels
 // as the exact warp on any mesh.
