@@ -309,6 +309,36 @@ QV_AVX2 void SpanAvx2(const TContext& c, const TSpan& sp, uint8_t* out) {
         x = _mm256_add_epi32(x, _mm256_set1_epi32(8));
     }
 }
+
+// At colour position 0 (256) the blend is the start (end) sample with its fourth byte
+// cleared, whatever the other sample is: only one picture is sampled. First is the index
+// of the picture's x coordinate in the span (0 start, 2 end); Deep is its Deep flag.
+template <bool Deep>
+QV_AVX2 void SpanAvx2Single(const TSource& src, const TSpan& sp, int first, uint8_t* out) {
+    const __m256 xLow = _mm256_set1_ps(sp.XLow), xHigh = _mm256_set1_ps(sp.XHigh), x0 = _mm256_set1_ps(sp.X0);
+    const __m256 baseX = _mm256_set1_ps(sp.Base[first]), slopeX = _mm256_set1_ps(sp.Slope[first]);
+    const __m256 baseY = _mm256_set1_ps(sp.Base[first + 1]), slopeY = _mm256_set1_ps(sp.Slope[first + 1]);
+    const __m256i maskG = _mm256_set1_epi32(0x0000FF00);
+    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i x = _mm256_add_epi32(_mm256_set1_epi32(sp.XFirst), laneIndex);
+    const __m256i lastX = _mm256_set1_epi32(sp.XFirst + sp.Count - 1);
+    for (int32_t left = sp.Count; left > 0; left -= 8) {
+        const __m256 xf = _mm256_cvtepi32_ps(_mm256_min_epi32(x, lastX));
+        const __m256 d = _mm256_sub_ps(_mm256_min_ps(_mm256_max_ps(xf, xLow), xHigh), x0);
+        const TChannels8 v = Sample8<Deep>(src, Steps8<Deep>(_mm256_add_ps(baseX, _mm256_mul_ps(d, slopeX))),
+                                           Steps8<Deep>(_mm256_add_ps(baseY, _mm256_mul_ps(d, slopeY))));
+        const __m256i pixels = _mm256_or_si256(v.Even, _mm256_and_si256(_mm256_slli_epi32(v.Odd, 8), maskG));
+        Prefetch(out, 512, true);
+        if (left >= 8) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pixels);
+        } else {
+            const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), laneIndex);
+            _mm256_maskstore_epi32(reinterpret_cast<int*>(out), keep, pixels);
+        }
+        out += 32;
+        x = _mm256_add_epi32(x, _mm256_set1_epi32(8));
+    }
+}
 #endif
 
 // A point where a triangle edge crosses a row: the destination x and the matching start
@@ -432,7 +462,14 @@ struct TSmoothTriangle {
         uint8_t* out = c.DestRows[y] + size_t(first) * 4;
 #if defined(__x86_64__)
         if (c.Wide) {
-            if (sp.Deep[0])
+            if (c.Position == 0 || c.Position == 256) {
+                const int which = c.Position == 0 ? 0 : 1;
+                const TSource& src = which == 0 ? c.Start : c.End;
+                if (sp.Deep[which])
+                    SpanAvx2Single<true>(src, sp, 2 * which, out);
+                else
+                    SpanAvx2Single<false>(src, sp, 2 * which, out);
+            } else if (sp.Deep[0])
                 sp.Deep[1] ? SpanAvx2<true, true>(c, sp, out) : SpanAvx2<true, false>(c, sp, out);
             else
                 sp.Deep[1] ? SpanAvx2<false, true>(c, sp, out) : SpanAvx2<false, false>(c, sp, out);

@@ -74,7 +74,8 @@ TEST(SmoothWarpTest, EightPixelLoopMatchesThePlainLoop) {
     }
 }
 
-// Pictures wider or taller than 2^15 pixels work out their row offsets another way.
+// Pictures wider or taller than 2^15 pixels work out their row offsets another way; at
+// both ends of the dissolve.
 TEST(SmoothWarpTest, EightPixelLoopMatchesThePlainLoopOnLongPictures) {
     std::mt19937 rng(33000);
     TBitmap start, end;
@@ -94,7 +95,8 @@ TEST(SmoothWarpTest, EightPixelLoopMatchesThePlainLoopOnLongPictures) {
             v[12 + 2 * k] = Range(rng, -1, 6);        // end x
             v[13 + 2 * k] = Range(rng, 32700, 33010);  // end y
         }
-        const int32_t p = Range(rng, 0, 256);
+        // The two ends sample one picture only.
+        const int32_t p = iter % 3 == 0 ? 0 : iter % 3 == 1 ? 256 : Range(rng, 1, 255);
         TBmpMorph d(dest), o(other);
         SetWideSpans(true);
         SmoothMorphTriangles(d, &t, 1, s, e, p, 0, dest.Height());
