@@ -112,7 +112,8 @@ void ConvertMaskedRow(const TBmpInfo& info, const TChannel ch[4], const uint8_t*
 
 class TBmpReader {
 public:
-    explicit TBmpReader(TStream& stream) : FStream(stream) {}
+    // widen: 24-bit rows are stored as 32-bit pixels (fourth byte 0) as they are read.
+    explicit TBmpReader(TStream& stream, bool widen = false) : FStream(stream), FWiden(widen) {}
 
     void Read(TBitmap& result) {
         FStart = FStream.Position();
@@ -138,8 +139,10 @@ private:
     void PreparePixels(TBitmap& result);
     void ReadUncompressed(TBitmap& result);
     void ReadRunLength(TBitmap& result);
+    void ReadWidened(TBitmap& result, int64_t fileRow);
 
     TStream& FStream;
+    bool FWiden = false;
     int64_t FStart = 0;
     int64_t FAvail = 0;
     TBmpInfo FInfo;
@@ -310,6 +313,10 @@ void TBmpReader::PreparePixels(TBitmap& result) {
                            static_cast<long long>(dataAvail)));
     }
 
+    // Widened only where rows are read as they are stored; other layouts are converted
+    // after decoding, by the caller.
+    FWiden = FWiden && FInfo.Format == pf24bit && FInfo.Bits == 24 && FInfo.Compression == BI_RGB && !FInfo.ConvertMasks;
+    if (FWiden) FInfo.Format = pf32bit;
     result.SetPixelFormat(FInfo.Format);
     if (FInfo.Bits <= 8) result.SetPalette(FInfo.Palette);
     // Uncompressed rows in the raster's own layout are read straight in, every byte of them.
@@ -329,6 +336,10 @@ void TBmpReader::ReadUncompressed(TBitmap& result) {
     TChannel ch[4];
     for (int i = 0; i < 4; ++i) ch[i] = TChannel::FromMask(FInfo.Masks[i]);
     FStream.SetPosition(FStart + FInfo.PixelOffset);
+    if (FWiden) {
+        ReadWidened(result, fileRow);
+        return;
+    }
     // Rows stored as the raster stores them are read straight into it.
     if (!FInfo.ConvertMasks && fileRow == rasterRow && fileRow <= result.RowBytes()) {
         for (int32_t r = 0; r < FInfo.Height; ++r) {
@@ -345,6 +356,37 @@ void TBmpReader::ReadUncompressed(TBitmap& result) {
             ConvertMaskedRow(FInfo, ch, row.data(), dst);
         else
             std::memcpy(dst, row.data(), static_cast<size_t>(std::min(fileRow, rasterRow)));
+    }
+}
+
+// 24-bit rows into a 32-bit raster: read some rows at a time into a small buffer (it stays
+// in the cache) and widened from there, one pass over the raster instead of a 24-bit
+// raster written, read back and converted.
+void TBmpReader::ReadWidened(TBitmap& result, int64_t fileRow) {
+    const int32_t blockRows = static_cast<int32_t>(std::clamp<int64_t>((int64_t(256) << 10) / fileRow, 1, FInfo.Height));
+    std::vector<uint8_t> block(static_cast<size_t>(fileRow * blockRows));
+    const int64_t width = FInfo.Width;
+    for (int32_t r = 0; r < FInfo.Height;) {
+        const int32_t n = std::min(blockRows, FInfo.Height - r);
+        if (FStream.Read(block.data(), fileRow * n) != fileRow * n) Invalid("the file ends inside the pixel data");
+        for (int32_t k = 0; k < n; ++k, ++r) {
+            const uint8_t* s = block.data() + k * fileRow;
+            uint8_t* d = result.ScanLine(FInfo.TopDown ? r : FInfo.Height - 1 - r);
+            // Four bytes read per pixel, the fourth (the next pixel's first) cleared; the
+            // last pixel byte by byte, as it may end the block.
+            int64_t x = 0;
+            for (; x + 1 < width; ++x) {
+                uint32_t w;
+                std::memcpy(&w, s + x * 3, 4);
+                w &= 0x00FFFFFFu;
+                std::memcpy(d + x * 4, &w, 4);
+            }
+            const uint8_t* last = s + x * 3;
+            d[x * 4] = last[0];
+            d[x * 4 + 1] = last[1];
+            d[x * 4 + 2] = last[2];
+            d[x * 4 + 3] = 0;
+        }
     }
 }
 
@@ -455,6 +497,13 @@ void TBitmap::LoadImageStream(TStream& stream) {
     TBitmap fresh;
     TBmpReader(stream).Read(fresh);
     // Decoded completely before this raster changes; then its storage is taken, not copied.
+    TakePixels(fresh);
+}
+
+void TBitmap::LoadImageStreamAs32(TStream& stream) {
+    TBitmap fresh;
+    TBmpReader(stream, true).Read(fresh);
+    fresh.SetPixelFormat(pf32bit);  // formats the reader does not widen
     TakePixels(fresh);
 }
 
