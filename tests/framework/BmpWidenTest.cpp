@@ -41,10 +41,13 @@ void LoadWidened(const std::vector<uint8_t>& bytes, TOutcome& o) {
     }
 }
 
-void ExpectSame(const std::vector<uint8_t>& bytes) {
+void ExpectSameAs(const std::vector<uint8_t>& bytes, bool fast) {
     TOutcome a, b;
+    SetFastRowConversions(false);
     LoadTwoStep(bytes, a);
+    SetFastRowConversions(fast);
     LoadWidened(bytes, b);
+    SetFastRowConversions(true);
     ASSERT_EQ(a.Error, b.Error);
     if (a.Error) return;
     ASSERT_EQ(b.Picture.PixelFormat(), pf32bit);
@@ -55,6 +58,14 @@ void ExpectSame(const std::vector<uint8_t>& bytes) {
     for (int32_t y = 0; y < a.Picture.Height(); ++y)
         if (std::memcmp(a.Picture.ScanLine(y), b.Picture.ScanLine(y), size_t(a.Picture.Width()) * 4) != 0) ++badRows;
     EXPECT_EQ(badRows, 0);
+}
+
+// Against the pixel-by-pixel conversion; the widened load with its fast rows and without.
+void ExpectSame(const std::vector<uint8_t>& bytes) {
+    for (bool fast : {true, false}) {
+        SCOPED_TRACE(fast ? "fast rows" : "plain rows");
+        ExpectSameAs(bytes, fast);
+    }
 }
 
 TEST(BmpLoadAs32, EveryFixtureAsLoadThenConvert) {
@@ -72,7 +83,7 @@ TEST(BmpLoadAs32, EveryFixtureAsLoadThenConvert) {
 // taller than one block of rows; and the same files cut short.
 TEST(BmpLoadAs32, RandomTrueColourFilesWholeAndCut) {
     std::mt19937 rng(17);
-    for (auto [width, height] : {std::pair{1, 1}, {2, 3}, {3, 7}, {5, 2}, {1921, 140}, {4000, 90}}) {
+    for (auto [width, height] : {std::pair{1, 1}, {2, 3}, {3, 7}, {5, 2}, {6, 3}, {7, 2}, {9, 4}, {1921, 140}, {4000, 90}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         TBitmap src;
         src.SetPixelFormat(pf24bit);
