@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "Exceptions.h"
 #include "framework/ByteOrder.h"
 #include "Graphics.h"
@@ -110,9 +114,55 @@ void ConvertMaskedRow(const TBmpInfo& info, const TChannel ch[4], const uint8_t*
     }
 }
 
+// Pixels 0 .. count - 1 of a 24-bit row as 32-bit pixels (fourth byte 0). Four bytes are read
+// per pixel, the fourth (the next pixel's first) cleared; the last pixel byte by byte, as it
+// may end the buffer.
+void WidenRowPlain(const uint8_t* s, uint8_t* d, int64_t count, int64_t x = 0) {
+    for (; x + 1 < count; ++x) {
+        uint32_t w;
+        std::memcpy(&w, s + x * 3, 4);
+        w &= 0x00FFFFFFu;
+        std::memcpy(d + x * 4, &w, 4);
+    }
+    if (x < count) {
+        d[x * 4] = s[x * 3];
+        d[x * 4 + 1] = s[x * 3 + 1];
+        d[x * 4 + 2] = s[x * 3 + 2];
+        d[x * 4 + 3] = 0;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels per byte shuffle: sixteen bytes loaded at pixel x reach pixel x + 5, so the
+// shuffled part stops six pixels before the end and the rest goes the plain way.
+__attribute__((target("ssse3"))) void WidenRowShuffled(const uint8_t* s, uint8_t* d, int64_t count) {
+    const __m128i order = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    int64_t x = 0;
+    for (; x + 6 <= count; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x * 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 4), _mm_shuffle_epi8(v, order));
+    }
+    WidenRowPlain(s, d, count, x);
+}
+#endif
+
+// The plain loop where the processor lacks the byte shuffle or fast row conversions are off
+// (the switch the differential tests use).
+void WidenRow(const uint8_t* s, uint8_t* d, int64_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool shuffle = __builtin_cpu_supports("ssse3");
+    if (shuffle && FastRowConversions()) {
+        WidenRowShuffled(s, d, count);
+        return;
+    }
+#endif
+    WidenRowPlain(s, d, count);
+}
+
 class TBmpReader {
 public:
-    explicit TBmpReader(TStream& stream) : FStream(stream) {}
+    // widen: 24-bit rows are stored as 32-bit pixels (fourth byte 0) as they are read.
+    explicit TBmpReader(TStream& stream, bool widen = false) : FStream(stream), FWiden(widen) {}
 
     void Read(TBitmap& result) {
         FStart = FStream.Position();
@@ -138,8 +188,10 @@ private:
     void PreparePixels(TBitmap& result);
     void ReadUncompressed(TBitmap& result);
     void ReadRunLength(TBitmap& result);
+    void ReadWidened(TBitmap& result, int64_t fileRow);
 
     TStream& FStream;
+    bool FWiden = false;
     int64_t FStart = 0;
     int64_t FAvail = 0;
     TBmpInfo FInfo;
@@ -310,6 +362,10 @@ void TBmpReader::PreparePixels(TBitmap& result) {
                            static_cast<long long>(dataAvail)));
     }
 
+    // Widened only where rows are read as they are stored; other layouts are converted
+    // after decoding, by the caller.
+    FWiden = FWiden && FInfo.Format == pf24bit && FInfo.Bits == 24 && FInfo.Compression == BI_RGB && !FInfo.ConvertMasks;
+    if (FWiden) FInfo.Format = pf32bit;
     result.SetPixelFormat(FInfo.Format);
     if (FInfo.Bits <= 8) result.SetPalette(FInfo.Palette);
     // Uncompressed rows in the raster's own layout are read straight in, every byte of them.
@@ -329,6 +385,10 @@ void TBmpReader::ReadUncompressed(TBitmap& result) {
     TChannel ch[4];
     for (int i = 0; i < 4; ++i) ch[i] = TChannel::FromMask(FInfo.Masks[i]);
     FStream.SetPosition(FStart + FInfo.PixelOffset);
+    if (FWiden) {
+        ReadWidened(result, fileRow);
+        return;
+    }
     // Rows stored as the raster stores them are read straight into it.
     if (!FInfo.ConvertMasks && fileRow == rasterRow && fileRow <= result.RowBytes()) {
         for (int32_t r = 0; r < FInfo.Height; ++r) {
@@ -345,6 +405,23 @@ void TBmpReader::ReadUncompressed(TBitmap& result) {
             ConvertMaskedRow(FInfo, ch, row.data(), dst);
         else
             std::memcpy(dst, row.data(), static_cast<size_t>(std::min(fileRow, rasterRow)));
+    }
+}
+
+// 24-bit rows into a 32-bit raster: read some rows at a time into a small buffer (it stays
+// in the cache) and widened from there, one pass over the raster instead of a 24-bit
+// raster written, read back and converted.
+void TBmpReader::ReadWidened(TBitmap& result, int64_t fileRow) {
+    const int32_t blockRows = static_cast<int32_t>(std::clamp<int64_t>((int64_t(256) << 10) / fileRow, 1, FInfo.Height));
+    std::vector<uint8_t> block(static_cast<size_t>(fileRow * blockRows));
+    const int64_t width = FInfo.Width;
+    for (int32_t r = 0; r < FInfo.Height;) {
+        const int32_t n = std::min(blockRows, FInfo.Height - r);
+        if (FStream.Read(block.data(), fileRow * n) != fileRow * n) Invalid("the file ends inside the pixel data");
+        for (int32_t k = 0; k < n; ++k, ++r) {
+            const uint8_t* s = block.data() + k * fileRow;
+            WidenRow(s, result.ScanLine(FInfo.TopDown ? r : FInfo.Height - 1 - r), width);
+        }
     }
 }
 
@@ -455,6 +532,13 @@ void TBitmap::LoadImageStream(TStream& stream) {
     TBitmap fresh;
     TBmpReader(stream).Read(fresh);
     // Decoded completely before this raster changes; then its storage is taken, not copied.
+    TakePixels(fresh);
+}
+
+void TBitmap::LoadImageStreamAs32(TStream& stream) {
+    TBitmap fresh;
+    TBmpReader(stream, true).Read(fresh);
+    fresh.SetPixelFormat(pf32bit);  // formats the reader does not widen
     TakePixels(fresh);
 }
 

@@ -223,6 +223,9 @@ public:
 
     // The base class reads and writes the Windows bitmap format.
     virtual void LoadImageStream(TStream& stream);
+    // The base class's reading followed by SetPixelFormat(pf32bit), with 24-bit rows widened
+    // as they are read: no 24-bit raster in between.
+    void LoadImageStreamAs32(TStream& stream);
     virtual void SaveImageStream(TStream& stream);
     virtual void LoadImageFile(const std::string& fileName);
     virtual void SaveImageFile(const std::string& fileName);

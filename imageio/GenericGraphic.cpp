@@ -41,13 +41,24 @@ const TBitmapClass* TGenericGraphic::FindClass(const std::string& fileName) {
     return row ? row->Class : nullptr;
 }
 
-void TGenericGraphic::LoadImageFile(const std::string& fileName) {
+void TGenericGraphic::LoadImageFile(const std::string& fileName) { Load(fileName, false); }
+
+void TGenericGraphic::LoadImageFileAs32(const std::string& fileName) {
+    Load(fileName, true);
+    SetPixelFormat(pf32bit);
+}
+
+void TGenericGraphic::Load(const std::string& fileName, bool as32) {
     // Opened first so that a missing or locked file fails the same way for every extension.
     TFileStream stream(fileName, fmOpenRead | fmShareDenyNone);
     const TBitmapClass* cls = FindClass(fileName);
     if (cls == nullptr) throw EInvalidGraphic(UnknownTypeMessage(fileName));
     std::unique_ptr<TBitmap> picture = cls->Create();
-    picture->LoadImageStream(stream);
+    // Bitmaps (the base class's own format) are widened while they are read.
+    if (as32 && cls == &TBitmap::Class)
+        picture->LoadImageStreamAs32(stream);
+    else
+        picture->LoadImageStream(stream);
     // An empty result would silently shrink whatever the picture is used for.
     if (picture->Empty()) throw EInvalidGraphic("No picture in file: " + fileName);
     TakePixels(*picture);  // the decoded picture is thrown away: no copy needed

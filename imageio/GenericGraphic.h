@@ -32,10 +32,16 @@ public:
     // Loads the file through the class its extension names. An unknown extension or a file
     // without a picture raises EInvalidGraphic; on any failure this raster is unchanged.
     void LoadImageFile(const std::string& fileName) override;
+    // LoadImageFile followed by SetPixelFormat(pf32bit), without a raster in between where
+    // the reader can avoid one.
+    void LoadImageFileAs32(const std::string& fileName);
     // Saves through the class its extension names. An unknown extension, a format that is
     // only read ("Cannot save pictures as .gif files"), or a failure while writing raises;
     // nothing is written and an existing file is kept.
     void SaveImageFile(const std::string& fileName) override;
+
+private:
+    void Load(const std::string& fileName, bool as32);
 };
 
 }  // namespace qv

@@ -27,9 +27,32 @@ std::vector<std::string> PictureCandidates(const std::string& fileName) {
     return names;
 }
 
+// Brings the other picture to the size of the one just loaded: a copy of it when the other
+// is empty, else the other stretched.
+void MatchOtherPicture(TMorphGrid& grid, bool isStart) {
+    const TBmp& picture = grid.Bmp(isStart);
+    TBmp& other = grid.Bmp(!isStart);
+    const int32_t w = grid.PictureWidth, h = grid.PictureHeight;
+    if (other.Width() == w && other.Height() == h) return;
+    if (other.Empty()) {
+        // Nothing to stretch: the other picture starts as a copy of this one.
+        other.Assign(picture);
+    } else {
+        // Stretched into a fresh 32-bit raster whose storage then replaces the other's.
+        TBitmap stretched;
+        stretched.SetPixelFormat(pf32bit);
+        stretched.SetSize(w, h);
+        SetStretchBltMode(stretched.Canvas().Handle(), COLORONCOLOR);
+        stretched.Canvas().CopyRect(Rect(0, 0, w, h), other.Canvas(), Rect(0, 0, other.Width(), other.Height()));
+        other.TakePixels(stretched);
+        other.RebuildRowTable();
+    }
+}
+
 // Loads the picture into the grid; false (and nothing changed) when no file of that name
-// is found.
-bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
+// is found. matchOther false leaves the other picture's size to the caller, who is about
+// to replace it (a project load: the start picture's copy would only be thrown away).
+bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName, bool matchOther = true) {
     (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
 
     // A project moved together with its pictures finds them by bare name in the current
@@ -45,33 +68,15 @@ bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
     // Loaded completely before anything of the grid changes: a reader failure (or an
     // unknown type, or an empty picture) leaves pictures, size and meshes as they were.
     TGenericGraphic g;
-    g.LoadImageFile(name);
+    // Made 32-bit where it is read (a 24-bit bitmap row by row as it comes in), then its
+    // storage moves into the grid: no copy of the whole picture.
+    g.LoadImageFileAs32(name);
 
     TBmp& picture = grid.Bmp(isStart);
-    TBmp& other = grid.Bmp(!isStart);
-    // Made 32-bit where it was read (row by row; nothing to do for a 32-bit picture), then
-    // its storage moves into the grid: no copy of the whole picture.
-    g.SetPixelFormat(pf32bit);
     picture.TakePixels(g);
     picture.RebuildRowTable();
     grid.SetPictureSize(Point(picture.Width(), picture.Height()));
-
-    const int32_t w = grid.PictureWidth, h = grid.PictureHeight;
-    if (other.Width() != w || other.Height() != h) {
-        if (other.Empty()) {
-            // Nothing to stretch: the other picture starts as a copy of this one.
-            other.Assign(picture);
-        } else {
-            // Stretched into a fresh 32-bit raster whose storage then replaces the other's.
-            TBitmap stretched;
-            stretched.SetPixelFormat(pf32bit);
-            stretched.SetSize(w, h);
-            SetStretchBltMode(stretched.Canvas().Handle(), COLORONCOLOR);
-            stretched.Canvas().CopyRect(Rect(0, 0, w, h), other.Canvas(), Rect(0, 0, other.Width(), other.Height()));
-            other.TakePixels(stretched);
-            other.RebuildRowTable();
-        }
-    }
+    if (matchOther) MatchOtherPicture(grid, isStart);
     grid.ResetGrid();
     return true;
 }
@@ -196,8 +201,18 @@ void TMorphGrid::LoadGridFile(const std::string& fileName) {
     StartFileName = c.StartName;
     EndFileName = c.EndName;
     MissingPictures.clear();
-    const bool startFound = LoadPicture(*this, true, StartFileName);
-    const bool endFound = LoadPicture(*this, false, EndFileName);
+    // The end picture is matched to the start picture's size as it loads; only when it does
+    // not load is the start picture's copy (or stretch) of it needed, made as a lone load
+    // of the start picture would have made it.
+    const bool startFound = LoadPicture(*this, true, StartFileName, false);
+    bool endFound = false;
+    try {
+        endFound = LoadPicture(*this, false, EndFileName);
+    } catch (...) {
+        if (startFound) MatchOtherPicture(*this, true);
+        throw;
+    }
+    if (startFound && !endFound) MatchOtherPicture(*this, true);
 
     Cols = c.Cols;
     Rows = c.Rows;
