@@ -12,6 +12,7 @@
 #endif
 
 #include "morph/ParallelBands.h"
+#include "morph/Prefetch.h"
 #include "morph/UMorph.h"
 
 namespace qv {
@@ -121,16 +122,6 @@ void SpanPlain(const TContext& c, const TSpan& sp, uint8_t* out) {
         const uint32_t word = c.Packed ? BlendWords(s, e, ip, p) : BlendColors(s, e, c.Position);
         std::memcpy(out + size_t(k) * 4, &word, 4);
     }
-}
-
-// A cache hint for an address that may lie outside the picture (never dereferenced, so
-// formed as an integer).
-inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
-    const void* p = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + offset);
-    if (forWrite)
-        __builtin_prefetch(p, 1);
-    else
-        __builtin_prefetch(p, 0);
 }
 
 #if defined(__x86_64__)

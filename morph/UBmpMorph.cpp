@@ -14,6 +14,7 @@
 
 #include "morph/Bmp_.h"
 #include "morph/ParallelBands.h"
+#include "morph/Prefetch.h"
 
 namespace qv {
 
@@ -210,16 +211,6 @@ struct TSpanContext {
     bool PackedBlend;  // position inside 0 .. 256
     bool Wide;         // eight-pixel steps allowed (see SpanContext)
 };
-
-// A cache hint for an address that may lie outside the picture (it is never dereferenced,
-// so it is formed as an integer).
-inline void Prefetch(const void* at, size_t offset, bool forWrite = false) {
-    const void* p = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + offset);
-    if (forWrite)
-        __builtin_prefetch(p, 1);
-    else
-        __builtin_prefetch(p, 0);
-}
 
 #if defined(__x86_64__)
 // Eight pixels at a time with AVX2, for spans on the fixed-point lines with a position in
