@@ -9,7 +9,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.h.in ${PROJECT_BINARY_DIR}/gene
 # Only the programs' layers include the header ("qv/Version.h"); the other layers' compile
 # lines stay as they are. Deferred until the layers' targets exist.
 function(_qv_version_header_users)
-  foreach(t qv_cli qv_app)
+  foreach(t qv_cli_core qv_app)
     if(TARGET ${t})
       target_include_directories(${t} PUBLIC ${PROJECT_BINARY_DIR}/generated)
     endif()
