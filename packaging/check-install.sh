@@ -24,7 +24,7 @@ usr=$root/usr
 share=$usr/share
 
 # The layout.
-for f in bin/quorvalin-cli bin/quorvalin; do
+for f in bin/quorvalin-cli bin/quorvalin libexec/quorvalin/quorvalin-cli-media; do
   [ -x "$usr/$f" ] || fail "$f is not installed as a program"
 done
 for f in applications/$id.desktop metainfo/$id.metainfo.xml mime/packages/$id.xml \
@@ -38,13 +38,18 @@ for size in 16 22 24 32 48 64 128 256; do
   got=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8]==b"\x89PNG\r\n\x1a\n" else "not a PNG")' "$png" 2>/dev/null)
   [ "$got" = "${size}x${size}" ] || fail "icon ${size}x${size}: ${got:-missing}"
 done
-extra=$(cd "$root" && find . -type f | grep -v -E "^\./usr/(bin|share/(applications|metainfo|mime/packages|icons/hicolor|bash-completion/completions|man/man1))/")
+extra=$(cd "$root" && find . -type f | grep -v -E "^\./usr/(bin|libexec/quorvalin|share/(applications|metainfo|mime/packages|icons/hicolor|bash-completion/completions|man/man1))/")
 [ -z "$extra" ] || fail "files outside the expected folders: $extra"
 
 # The programs from the installed folder, without a display.
 cli=$usr/bin/quorvalin-cli
 out=$("$cli" --version 2>&1)
 [ "$out" = "quorvalin-cli $version" ] || fail "quorvalin-cli --version says '$out'"
+# The commands that need FFmpeg, OpenCV or dlib run in the private program: from the
+# installed folder it must be found and get the arguments (here a project that is missing).
+out=$("$cli" match "$root/none.grid" "$root/out.grid" 2>&1)
+[ $? = 1 ] && [[ $out == *none.grid* && $out != *quorvalin-cli-media* ]] ||
+  fail "quorvalin-cli match does not reach quorvalin-cli-media: $out"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quorvalin" --version 2>&1)
 [ "$out" = "quorvalin $version" ] || fail "quorvalin --version says '$out'"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quorvalin" --help 2>&1) &&

@@ -234,5 +234,35 @@ TEST_F(CliExecutable, EndToEndOnASmallProject) {
     EXPECT_TRUE(Contains(ReadText(dir / "info.txt"), "class: TJPEGImage\nwidth: 40\nheight: 30\n"));
 }
 
+// video, match and facegrid run in quorvalin-cli-media, which the quick tool becomes: the
+// user still sees one program with its arguments, output and exit status; the quick tool
+// itself loads none of the heavy libraries; a missing media tool is a clear failure.
+TEST_F(CliExecutable, MediaCommandsRunInTheMediaTool) {
+    TempFolder dir;
+    MakeProject(dir);
+    const std::string cd = "cd " + Quote(dir.Path()) + " && ";
+    EXPECT_EQ(Shell(cd + Quote(exe) + " video proj/p.grid --duration 200 --fps 10 m.gif 2> err.txt"), 0)
+        << ReadText(dir / "err.txt");
+    TGenericGraphic first;
+    first.LoadImageFile(dir / "m.gif");
+    EXPECT_EQ(first.Width(), 40);
+    EXPECT_EQ(Shell(cd + Quote(exe) + " match proj/none.grid o.grid 2> err.txt"), 1);
+    EXPECT_TRUE(Contains(ReadText(dir / "err.txt"), "none.grid")) << ReadText(dir / "err.txt");
+    EXPECT_EQ(Shell(cd + Quote(exe) + " facegrid --frobnicate 2> err.txt"), 2);
+    EXPECT_TRUE(Contains(ReadText(dir / "err.txt"), "Usage: quorvalin-cli facegrid"));
+
+    EXPECT_EQ(Shell(cd + "readelf -d " + Quote(exe) + " > needed.txt"), 0);
+    const std::string needed = ReadText(dir / "needed.txt");
+    EXPECT_TRUE(Contains(needed, "libpng")) << needed;
+    for (const char* heavy : {"libav", "libsw", "opencv", "dlib"}) EXPECT_FALSE(Contains(needed, heavy)) << needed;
+
+    std::filesystem::copy_file(exe, dir / "alone");
+    std::filesystem::permissions(dir / "alone", std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    EXPECT_EQ(Shell(cd + "./alone match proj/p.grid o.grid 2> err.txt"), 1);
+    EXPECT_TRUE(Contains(ReadText(dir / "err.txt"), "The match command needs quorvalin-cli-media"))
+        << ReadText(dir / "err.txt");
+    EXPECT_FALSE(FileExists(dir / "o.grid"));
+}
+
 }  // namespace
 }  // namespace qv
