@@ -620,7 +620,7 @@ void TBitmap::LoadImageFile(const std::string& fileName) {
 }
 
 void TBitmap::SaveImageFile(const std::string& fileName) {
-    WriteFileReplacing(fileName, [this](TStream& stream) { SaveImageStream(stream); });
+    WriteFileReplacing(fileName, [this](TStream& stream) { SaveImageStream(stream); }, TSync::WhenReplacing);
 }
 
 }  // namespace qv

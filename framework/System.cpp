@@ -178,7 +178,7 @@ std::string CreateUniqueFile(const std::string& folder, const std::string& prefi
     return name;
 }
 
-void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer) {
+void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer, TSync sync) {
     // The new file is made beside the target; when that fails the user hears about the
     // file they asked for, not about the temporary one.
     std::string temp;
@@ -190,7 +190,8 @@ void WriteFileReplacing(const std::string& fileName, const std::function<void(TS
         {
             TFileStream stream(temp, fmOpenReadWrite);
             writer(stream);
-            stream.Flush();
+            struct stat existing {};
+            if (sync == TSync::Always || ::lstat(fileName.c_str(), &existing) == 0) stream.Flush();
         }
         if (::rename(temp.c_str(), fileName.c_str()) != 0)
             throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(errno)));

@@ -39,11 +39,20 @@ int ScreenWidth();
 int ScreenHeight();
 void SetScreenSize(int width, int height);
 
+// When a save waits for its data to reach the disk (before the new file takes the name).
+enum class TSync {
+    Always,         // the user's own work (projects): after a crash the file is whole
+    WhenReplacing,  // what is made from that work (pictures, movies): only when an existing
+                    // file is replaced, whose old content must not be lost to a crash; a new
+                    // name has nothing to lose, and the wait costs more than a render
+};
+
 // Writes a file so that an existing file of that name is replaced only by a complete new
 // one: writer fills a fresh file beside the target, which then takes the target's name.
 // On any failure the temporary file is removed, the old file stays as it was, and the
 // exception reaches the caller.
-void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer);
+void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer,
+                        TSync sync = TSync::Always);
 
 // Creates a new, empty file with a unique name in folder (O_EXCL) from a prefix and suffix,
 // and returns its path. Throws EFCreateError.

@@ -75,7 +75,7 @@ void WritePicture(TBitmap& picture, const std::string& fileName) {
         // conversion, for one): say so rather than blame the format.
         if (stream.Position() == start)
             throw EInvalidGraphic("Nothing was written: the picture was not saved as " + fileName);
-    });
+    }, TSync::WhenReplacing);
 }
 
 }  // namespace

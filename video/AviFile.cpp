@@ -465,7 +465,9 @@ HRESULT AVISaveV(const char* szFile, const void* /*pclsidHandler*/, AVISAVECALLB
             m = std::max(m, p.Size);
         }
         try {
-            WriteFileReplacing(szFile, [&](TStream& target) { avi::WriteRiffMovie(target, layout, lpfnCallback); });
+            WriteFileReplacing(
+                szFile, [&](TStream& target) { avi::WriteRiffMovie(target, layout, lpfnCallback); },
+                TSync::WhenReplacing);
         } catch (const avi::TUserAbort&) {
             return AVIERR_USERABORT;
         } catch (const std::logic_error&) {

@@ -1,5 +1,9 @@
 #include "video/VideoExport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +45,17 @@ public:
     TTemporaryFile& operator=(const TTemporaryFile&) = delete;
     const std::string& Path() const { return FPath; }
     void Commit() {
+        // As every save of a picture or movie: an existing file is replaced only by one whose
+        // data is on the disk.
+        struct stat existing {};
+        if (::lstat(FTarget.c_str(), &existing) == 0) {
+            const int fd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
+            const bool synced = fd >= 0 && ::fsync(fd) == 0;
+            const int error = errno;
+            if (fd >= 0) ::close(fd);
+            if (!synced)
+                throw EWriteError(Format("Cannot write file \"%s\" to disk. %s", FTarget.c_str(), std::strerror(error)));
+        }
         if (std::rename(FPath.c_str(), FTarget.c_str()) != 0)
             throw EFCreateError(Format("Cannot create file \"%s\". %s", FTarget.c_str(), std::strerror(errno)));
         FPath.clear();
