@@ -34,7 +34,7 @@ public:
     }
 
     // False when another job holds the pool; the caller then draws alone.
-    bool TryRun(int32_t height, int32_t threads, const std::function<void(int32_t, int32_t)>& fn) {
+    bool TryRun(int32_t height, int32_t bands, int32_t threads, const std::function<void(int32_t, int32_t)>& fn) {
         std::unique_lock busy(FBusy, std::try_to_lock);
         if (!busy.owns_lock()) return false;
         const int32_t helpers = threads - 1;
@@ -42,9 +42,6 @@ public:
             const int32_t index = int32_t(FThreads.size());
             FThreads.emplace_back([this, index] { HelperLoop(index); });
         }
-        // A few bands per thread even out triangles of uneven cost; a band is at least 16
-        // rows so that each keeps some use of its triangles' setup.
-        const int32_t bands = std::clamp(height / 16, 1, threads * 4);
         {
             std::lock_guard lock(FMutex);
             FFn = &fn;
@@ -128,8 +125,19 @@ int32_t RenderThreads() {
 void ParallelBands(int32_t Height, const std::function<void(int32_t, int32_t)>& Fn) {
     if (Height <= 0) return;
     const int32_t threads = std::min(RenderThreads(), Height);
-    if (threads > 1 && Pool().TryRun(Height, threads, Fn)) return;
+    // A few bands per thread even out triangles of uneven cost; a band is at least 16 rows
+    // so that each keeps some use of its triangles' setup.
+    const int32_t bands = std::clamp(Height / 16, 1, threads * 4);
+    if (threads > 1 && Pool().TryRun(Height, bands, threads, Fn)) return;
     Fn(0, Height);
+}
+
+void ParallelTasks(int32_t Count, const std::function<void(int32_t Index)>& Fn) {
+    if (Count <= 0) return;
+    const int32_t threads = std::min(RenderThreads(), Count);
+    const std::function<void(int32_t, int32_t)> one = [&](int32_t first, int32_t) { Fn(first); };
+    if (threads > 1 && Pool().TryRun(Count, Count, threads, one)) return;
+    for (int32_t i = 0; i < Count; ++i) Fn(i);
 }
 
 }  // namespace qv

@@ -20,4 +20,9 @@ int32_t RenderThreads();
 // thread, or from inside Fn) draws its bands on the calling thread.
 void ParallelBands(int32_t Height, const std::function<void(int32_t First, int32_t Last)>& Fn);
 
+// Calls Fn(0) .. Fn(Count - 1), each once, on up to RenderThreads() threads, and returns
+// when all are done; exceptions and calls while the pool is busy as for ParallelBands (a
+// lone caller runs them in order).
+void ParallelTasks(int32_t Count, const std::function<void(int32_t Index)>& Fn);
+
 }  // namespace qv

@@ -1,11 +1,13 @@
 // TMorphGrid's file operations: loading the two pictures, and the grid (project) file.
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "framework/Exceptions.h"
 #include "framework/Stream.h"
 #include "framework/System.h"
 #include "imageio/GenericGraphic.h"
+#include "morph/ParallelBands.h"
 #include "morph/UMorph.h"
 #include "util/USaveObject.h"
 
@@ -49,14 +51,9 @@ void MatchOtherPicture(TMorphGrid& grid, bool isStart) {
     }
 }
 
-// Loads the picture into the grid; false (and nothing changed) when no file of that name
-// is found. matchOther false leaves the other picture's size to the caller, who is about
-// to replace it (a project load: the start picture's copy would only be thrown away).
-bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName, bool matchOther = true) {
-    (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
-
-    // A project moved together with its pictures finds them by bare name in the current
-    // folder; the stored name keeps the path as given.
+// Reads a picture without touching the grid: false when no file of that name is found.
+// A project moved together with its pictures finds them by bare name in the current folder.
+bool ReadPicture(const std::string& fileName, TGenericGraphic& g) {
     std::string name;
     for (const std::string& candidate : PictureCandidates(fileName))
         if (FileExists(candidate)) {
@@ -64,20 +61,31 @@ bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName, bo
             break;
         }
     if (name.empty()) return false;
-
-    // Loaded completely before anything of the grid changes: a reader failure (or an
-    // unknown type, or an empty picture) leaves pictures, size and meshes as they were.
-    TGenericGraphic g;
-    // Made 32-bit where it is read (a 24-bit bitmap row by row as it comes in), then its
-    // storage moves into the grid: no copy of the whole picture.
+    // Made 32-bit where it is read (a 24-bit bitmap row by row as it comes in); a reader
+    // failure (or an unknown type, or an empty picture) raises before the grid changes.
     g.LoadImageFileAs32(name);
+    return true;
+}
 
+// Moves a picture read by ReadPicture into the grid (its storage, not a copy of it).
+// matchOther false leaves the other picture's size to the caller, who is about to replace
+// it (a project load: the start picture's copy would only be thrown away).
+void TakePicture(TMorphGrid& grid, bool isStart, TGenericGraphic& g, bool matchOther) {
     TBmp& picture = grid.Bmp(isStart);
     picture.TakePixels(g);
     picture.RebuildRowTable();
     grid.SetPictureSize(Point(picture.Width(), picture.Height()));
     if (matchOther) MatchOtherPicture(grid, isStart);
     grid.ResetGrid();
+}
+
+// Loads the picture into the grid; false (and nothing changed but the stored name) when no
+// file of that name is found.
+bool LoadPicture(TMorphGrid& grid, bool isStart, const std::string& fileName) {
+    (isStart ? grid.StartFileName : grid.EndFileName) = fileName;
+    TGenericGraphic g;
+    if (!ReadPicture(fileName, g)) return false;
+    TakePicture(grid, isStart, g, true);
     return true;
 }
 
@@ -201,18 +209,30 @@ void TMorphGrid::LoadGridFile(const std::string& fileName) {
     StartFileName = c.StartName;
     EndFileName = c.EndName;
     MissingPictures.clear();
-    // The end picture is matched to the start picture's size as it loads; only when it does
-    // not load is the start picture's copy (or stretch) of it needed, made as a lone load
-    // of the start picture would have made it.
-    const bool startFound = LoadPicture(*this, true, StartFileName, false);
-    bool endFound = false;
-    try {
-        endFound = LoadPicture(*this, false, EndFileName);
-    } catch (...) {
-        if (startFound) MatchOtherPicture(*this, true);
-        throw;
-    }
+    // Reading the pictures is most of opening a project: both are read at once, on two
+    // threads where the machine has them. They then enter the grid as one after the other
+    // would: a start picture that fails to read is reported and nothing changes; an end
+    // picture that fails to read is reported after the start picture has entered.
+    TGenericGraphic read[2];
+    bool found[2] = {false, false};
+    std::exception_ptr failed[2];
+    ParallelTasks(2, [&](int32_t i) {
+        try {
+            found[i] = ReadPicture(i == 0 ? StartFileName : EndFileName, read[i]);
+        } catch (...) {
+            failed[i] = std::current_exception();
+        }
+    });
+    if (failed[0]) std::rethrow_exception(failed[0]);
+    // The end picture is matched to the start picture's size as it enters; only when it
+    // does not load is the start picture's copy (or stretch) of it needed, made as a lone
+    // load of the start picture would have made it.
+    const bool startFound = found[0];
+    if (startFound) TakePicture(*this, true, read[0], false);
+    const bool endFound = found[1] && !failed[1];
+    if (endFound) TakePicture(*this, false, read[1], true);
     if (startFound && !endFound) MatchOtherPicture(*this, true);
+    if (failed[1]) std::rethrow_exception(failed[1]);
 
     Cols = c.Cols;
     Rows = c.Rows;

@@ -7,6 +7,7 @@
 #include "framework/System.h"
 #include "imageio/GenericTestUtil.h"
 #include "imageio/JPEGTestUtil.h"
+#include "morph/ParallelBands.h"
 #include "morph/UMorph.h"
 
 namespace qv {
@@ -362,6 +363,43 @@ TEST(GridFileLoad, UndecodablePictureEndsTheLoadBeforeTheCounts) {
     EXPECT_THROW(g.LoadGridFile(dir / "p.grid"), EInvalidGraphic);
     EXPECT_EQ(g.Cols, 5);
     EXPECT_EQ(g.StartFileName, dir / "cut.jpg");
+}
+
+// The two pictures are read at once; failures still come out as one load after the other
+// gives them: a bad start picture changes nothing (the end picture is not taken), a bad end
+// picture is reported after the start picture has come in, with the old end picture
+// stretched to it.
+TEST(GridFileLoad, PictureFailuresAsInOrderOnAnyThreadCount) {
+    TempFolder dir;
+    WritePicture(dir / "s.bmp", 30, 20, 1);
+    WritePicture(dir / "old.bmp", 50, 40, 2);
+    auto jpg = ReadAll(testing::DataPath("jpeg/colour420.jpg"));
+    jpg.resize(jpg.size() / 2);
+    WriteBytes(dir / "cut.jpg", jpg);
+    struct Restore {
+        ~Restore() { SetRenderThreads(0); }
+    } restore;
+    TColor oneThreadEnd[2] = {};
+    for (int32_t threads : {1, 2})
+        for (bool startBad : {true, false}) {
+            SetRenderThreads(threads);
+            TMorphGrid project;
+            project.StartFileName = dir / (startBad ? "cut.jpg" : "s.bmp");
+            project.EndFileName = dir / "cut.jpg";
+            project.SaveGridFile(dir / "p.grid");
+            TMorphGrid g;
+            g.LoadStartPicture(dir / "old.bmp");
+            SCOPED_TRACE(std::to_string(threads) + " threads, bad start " + std::to_string(startBad));
+            EXPECT_THROW(g.LoadGridFile(dir / "p.grid"), EInvalidGraphic);
+            EXPECT_EQ(g.PictureWidth, startBad ? 50 : 30);
+            EXPECT_EQ(g.EndBmp.Width(), g.PictureWidth);
+            // The previous end picture, stretched to the new start picture when that came in.
+            const TColor endPixel = g.EndBmp.PixelColor(g.PictureWidth - 1, g.PictureHeight - 1);
+            if (threads == 1)
+                oneThreadEnd[startBad] = endPixel;
+            else
+                EXPECT_EQ(endPixel, oneThreadEnd[startBad]);
+        }
 }
 
 TEST(GridFileSave, FailedSaveKeepsThePreviousFile) {

@@ -496,6 +496,15 @@ TEST(ParallelBandsTest, EveryRowOnceAndErrorsReachTheCaller) {
                 if (first == 0) throw std::runtime_error("band failed");
             };
             EXPECT_THROW(ParallelBands(height, failFirst), std::runtime_error);
+            // Tasks: each index once, failures reach the caller after all have run.
+            std::vector<std::atomic<int>> ran(static_cast<size_t>(height));
+            EXPECT_THROW(ParallelTasks(height,
+                                       [&](int32_t i) {
+                                           ran[size_t(i)].fetch_add(1);
+                                           if (i == height - 1) throw std::runtime_error("task failed");
+                                       }),
+                         std::runtime_error);
+            for (int32_t i = 0; i < height; ++i) ASSERT_EQ(ran[size_t(i)].load(), 1) << threads << " threads, task " << i;
         }
 }
 
