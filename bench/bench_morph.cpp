@@ -1,7 +1,10 @@
 // Rendering speed: the production warp against the plain transcription, on a 10 x 10 grid
 // whose interior points are moved, at positions 0, 128 and 255 per iteration; the render on
-// 1, 2 and all threads; the frames of a movie; and a whole batch render from files to file.
+// 1, 2 and all threads; the frames of a movie; and a whole batch render from files to file,
+// in this process and as the batch tool itself.
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -114,6 +117,37 @@ void EndToEnd(benchmark::State& state) {
     }
 }
 
+#ifdef QV_CLI_PROGRAM
+// The batch tool itself on the same files, start-up to exit: `quorvalin-cli render
+// scene.grid --position 128 OUT`, writing a new OUT each time (removed between rounds,
+// outside the timing) or replacing the previous one (then the save waits for the disk).
+void CliRender(benchmark::State& state, bool replacing) {
+    MakeEndToEndFiles();
+    const std::string dir = EndToEndFolder();
+    const std::string out = dir + (replacing ? "cli-replaced.bmp" : "cli-new.bmp");
+    std::vector<std::string> args{QV_CLI_PROGRAM, "render", dir + "scene.grid", "--position", "128", out};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    auto run = [&] {
+        pid_t pid = 0;
+        int status = 0;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, &status, 0) != pid ||
+            !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("quorvalin-cli render failed");
+    };
+    if (replacing) run();
+    for (auto _ : state) {
+        if (!replacing) {
+            state.PauseTiming();
+            std::filesystem::remove(out);
+            state.ResumeTiming();
+        }
+        run();
+    }
+}
+#endif
+
 const bool registered = [] {
     using enum TKind;
     benchmark::RegisterBenchmark("RenderMorph/480p", Render<Production>, 640, 480)->Unit(benchmark::kMillisecond);
@@ -133,6 +167,12 @@ const bool registered = [] {
             ->UseRealTime();
     benchmark::RegisterBenchmark("MovieFrames/1080p/250", MovieFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("EndToEndRender/1080p", EndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
+#ifdef QV_CLI_PROGRAM
+    benchmark::RegisterBenchmark("CliRender/1080p/new", CliRender, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("CliRender/1080p/replacing", CliRender, true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+#endif
     return true;
 }();
 
