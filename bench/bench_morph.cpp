@@ -13,6 +13,7 @@
 #include "bench/BenchScene.h"
 #include "framework/System.h"
 #include "morph/MorphReference.h"
+#include "morph/MorphTiming.h"
 #include "morph/ParallelBands.h"
 #include "morph/UBmpMorph.h"
 #include "morph/UMorph.h"
@@ -110,9 +111,7 @@ void EndToEnd(benchmark::State& state) {
         TMorphGrid grid;
         grid.LoadGridFile(dir + "scene.grid");
         qv::TBitmap picture;
-        picture.SetPixelFormat(qv::pf32bit);
-        picture.SetSize(grid.PictureWidth, grid.PictureHeight);
-        grid.RenderMorph(picture, 128);
+        qv::RenderOnWhite(grid, picture, 128, {});
         picture.SaveImageFile(dir + "out.bmp");
     }
 }

@@ -98,9 +98,7 @@ void RunRender(const std::vector<std::string>& args, std::ostream&) {
     AddProjectTiming(a, project, options, std::cerr);
 
     TGenericGraphic picture;
-    picture.SetPixelFormat(pf32bit);
-    picture.SetSize(grid.PictureWidth, grid.PictureHeight);  // white where no triangle writes
-    RenderMorphTimed(grid, picture, position, options);
+    RenderOnWhite(grid, picture, position, options);
     picture.SaveImageFile(output);
 }
 

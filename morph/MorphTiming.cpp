@@ -10,7 +10,9 @@
 
 #include "framework/Stream.h"
 #include "framework/System.h"
+#include "morph/Bmp_.h"
 #include "morph/SmoothWarp.h"
+#include "morph/UMorph.h"
 
 namespace qv {
 
@@ -107,6 +109,20 @@ TTimingCurve ParseCurve(const std::string& text) {
 
 void RenderMorphTimed(TMorphGrid& Grid, TBitmap& Dest, int32_t t, const TRenderOptions& Options) {
     RenderMorphSplit(Grid, Dest, Options.Timing.ShapePosition(t), Options.Timing.ColourPosition(t), Options.Smooth);
+}
+
+void RenderOnWhite(TMorphGrid& Grid, TBitmap& Dest, int32_t t, const TRenderOptions& Options) {
+    // White as a 32-bit raster holds it: the fourth byte 0, as every drawing leaves it.
+    constexpr uint32_t kWhite = 0x00FFFFFF;
+    if (Dest.PixelFormat() != pf32bit || Dest.Width() != Grid.PictureWidth || Dest.Height() != Grid.PictureHeight) {
+        Dest.ReleaseHandle();  // nothing of the old pixels is kept: no conversion of them
+        Dest.SetPixelFormat(pf32bit);
+        Dest.SetSizeForDecoding(Grid.PictureWidth, Grid.PictureHeight);
+        if (auto* fast = dynamic_cast<TBmpFast*>(&Dest)) fast->RebuildRowTable();
+    }
+    RenderMorphSplit(Grid, Dest, Options.Timing.ShapePosition(t), Options.Timing.ColourPosition(t), Options.Smooth,
+                     &kWhite);
+    Dest.Changed();
 }
 
 std::string TimingFileName(const std::string& projectFileName) { return projectFileName + ".json"; }

@@ -67,6 +67,12 @@ struct TRenderOptions {
 // frame all come from here, so they agree.
 void RenderMorphTimed(TMorphGrid& Grid, TBitmap& Dest, int32_t t, const TRenderOptions& Options);
 
+// RenderMorphTimed into a picture of the grid's size, 32-bit, white where no triangle
+// draws: what is saved and what a movie frame shows. Each band of rows is filled white
+// where it is drawn, so a new picture costs no pass of its own; a picture that already
+// has the size and format keeps its storage.
+void RenderOnWhite(TMorphGrid& Grid, TBitmap& Dest, int32_t t, const TRenderOptions& Options);
+
 // The timing file of a project: the project's name with ".json" added.
 std::string TimingFileName(const std::string& projectFileName);
 

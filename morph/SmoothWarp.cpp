@@ -527,9 +527,10 @@ std::vector<TMorphTriangleCoords> MeshTriangles(const TMorphGrid& g) {
 
 }  // namespace
 
-void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, int32_t ColourPosition, bool Smooth) {
+void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, int32_t ColourPosition, bool Smooth,
+                      const uint32_t* Background) {
     if (!Smooth && ShapePosition == ColourPosition) {
-        Grid.RenderMorph(Dest, ShapePosition);
+        Grid.RenderMorph(Dest, ShapePosition, Background);
         return;
     }
     TBmpMorph start(Grid.StartBmp);
@@ -539,6 +540,7 @@ void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, in
     const std::vector<TMorphTriangleCoords> triangles = MeshTriangles(Grid);
     if (Smooth) {
         auto band = [&](int32_t first, int32_t last) {
+            if (Background) dest.FillRows(first, last, *Background);
             SmoothMorphTriangles(dest, triangles.data(), triangles.size(), start, end, ColourPosition, first, last);
         };
         // As the exact warp: bands of rows in parallel, one band when the destination is
@@ -548,7 +550,7 @@ void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, in
         else
             ParallelBands(dest.Height(), band);
     } else
-        dest.MorphTriangles(triangles.data(), triangles.size(), start, end, ColourPosition);
+        dest.MorphTriangles(triangles.data(), triangles.size(), start, end, ColourPosition, Background);
 }
 
 }  // namespace qv

@@ -26,8 +26,8 @@ void SmoothMorphTriangles(const TBmpMorph& Dest, const TMorphTriangleCoords* Tri
 // ShapePosition and the dissolve at ColourPosition (both 0 = start .. 256 = end); Smooth
 // chooses bilinear sampling. Pixels outside every triangle keep their contents. With
 // equal positions and exact sampling this is RenderMorph itself. Leaves the grid's
-// MorphMesh at ShapePosition.
+// MorphMesh at ShapePosition. Background: see TBmpMorph::MorphTriangles.
 void RenderMorphSplit(TMorphGrid& Grid, TBitmap& Dest, int32_t ShapePosition, int32_t ColourPosition,
-                      bool Smooth);
+                      bool Smooth, const uint32_t* Background = nullptr);
 
 }  // namespace qv

@@ -560,8 +560,15 @@ void TBmpMorph::MorphTriangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, in
     t.DrawRows(c, t.YFirst, t.YLast);
 }
 
+void TBmpMorph::FillRows(int32_t First, int32_t Last, uint32_t Pixel) const {
+    for (int32_t y = std::max(First, 0); y < std::min(Last, FHeight); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(FRows[size_t(y)]);
+        std::fill(row, row + FWidth, Pixel);
+    }
+}
+
 void TBmpMorph::MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
-                               const TBmpMorph& End, int32_t p) {
+                               const TBmpMorph& End, int32_t p, const uint32_t* Background) {
     if (FRows.empty()) return;
     const TSpanContext c = SpanContext(*this, Start, End, p);
     std::vector<TPreparedTriangle> prepared;
@@ -575,6 +582,7 @@ void TBmpMorph::MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Cou
     // Drawing a band in picture row order across triangles was measured slower (the
     // processor's prefetching follows a triangle's rows better).
     auto band = [&](int32_t first, int32_t last) {
+        if (Background) FillRows(first, last, *Background);
         for (const TPreparedTriangle& t : prepared)
             t.DrawRows(c, std::max(t.YFirst, first), std::min(t.YLast, last - 1));
     };

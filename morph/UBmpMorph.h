@@ -74,8 +74,13 @@ public:
     // MorphTriangle on each triangle in order (later triangles win where they overlap).
     // Bands of rows are drawn on RenderThreads() threads with the same pixels as one
     // thread gives (a destination that is also a source is drawn on one thread).
+    // With Background, every band's rows are first filled with that pixel: a fresh
+    // destination needs no pass of its own, and each band is filled where it is drawn.
     void MorphTriangles(const TMorphTriangleCoords* Triangles, size_t Count, const TBmpMorph& Start,
-                        const TBmpMorph& End, int32_t p);
+                        const TBmpMorph& End, int32_t p, const uint32_t* Background = nullptr);
+
+    // Sets every pixel of rows First .. Last - 1 to Pixel.
+    void FillRows(int32_t First, int32_t Last, uint32_t Pixel) const;
 
 private:
     TBitmap* FGraphic = nullptr;

@@ -152,7 +152,7 @@ void TMorphGrid::DeleteColumn() {
     --Cols;
 }
 
-void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position) {
+void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position, const uint32_t* Background) {
     TBmpMorph start(StartBmp);
     TBmpMorph end(EndBmp);
     TBmpMorph dest(Dest);
@@ -179,7 +179,7 @@ void TMorphGrid::RenderMorph(TBitmap& Dest, int32_t Position) {
                           S[i][j + 1].X, S[i][j + 1].Y, E[i + 1][j].X, E[i + 1][j].Y, E[i + 1][j + 1].X,
                           E[i + 1][j + 1].Y, E[i][j + 1].X, E[i][j + 1].Y};
         }
-    dest.MorphTriangles(batch.data(), n, start, end, Position);
+    dest.MorphTriangles(batch.data(), n, start, end, Position, Background);
 }
 
 void TMorphGrid::DrawGrid(bool IsStart, TBitmap& Dest) {

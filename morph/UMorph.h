@@ -91,7 +91,8 @@ public:
 
     // Renders the in-between picture at Position (0 = start, 256 = end) into Dest, which is
     // made 32-bit; pixels outside every triangle keep their contents.
-    void RenderMorph(TBitmap& Dest, int32_t Position);
+    // Background: see TBmpMorph::MorphTriangles.
+    void RenderMorph(TBitmap& Dest, int32_t Position, const uint32_t* Background = nullptr);
 
     // The chosen picture with its mesh drawn over it, into Dest.
     void DrawGrid(bool IsStart, TBitmap& Dest);

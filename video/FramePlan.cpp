@@ -30,14 +30,7 @@ void RenderFrame(TMorphGrid& grid, const TFramePlan& plan, int32_t frame, TBitma
 }
 
 void RenderPosition(TMorphGrid& grid, int32_t position, TBitmap& dest, const TRenderOptions& options) {
-    dest.SetPixelFormat(pf32bit);
-    dest.SetWidth(grid.PictureWidth);
-    dest.SetHeight(grid.PictureHeight);
-    TCanvas& canvas = dest.Canvas();
-    canvas.Brush.Style = bsSolid;
-    canvas.Brush.Color = clWhite;
-    canvas.FillRect(Rect(0, 0, dest.Width(), dest.Height()));
-    RenderMorphTimed(grid, dest, position, options);
+    RenderOnWhite(grid, dest, position, options);
 }
 
 bool RenderAhead(TMorphGrid& grid, int32_t count, const std::function<int32_t(int32_t)>& positionOf,

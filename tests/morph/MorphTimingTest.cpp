@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "framework/System.h"
 #include "imageio/GenericTestUtil.h"
+#include "morph/Bmp_.h"
+#include "morph/MorphTestSupport.h"
 #include "morph/MorphTiming.h"
+#include "morph/ParallelBands.h"
+#include "morph/UMorph.h"
 
 namespace qv {
 namespace {
@@ -112,6 +117,56 @@ TEST(MorphTimingTest, DamagedTimingFilesGiveLinearTimingAndANote) {
     EXPECT_EQ(clamped.Timing.Shape, Curve(TCurveKind::EaseInOut, 70, 20));
     EXPECT_EQ(clamped.Timing.Colour, Curve(TCurveKind::Linear, 0, 0));
     EXPECT_NE(clamped.Note.find("brought into range"), std::string::npos) << clamped.Note;
+}
+
+// A picture rendered on white with the white laid band by band as it is drawn equals one
+// filled white first and rendered after: exact and smooth, split timing, meshes folded and
+// dragged outside (so that white shows), on one and two threads, into a new picture, one
+// of another size and format, and one of the right size holding older pixels.
+TEST(RenderOnWhiteTest, EqualsAWhiteFillThenTheRender) {
+    struct Restore {
+        ~Restore() { SetRenderThreads(0); }
+    } restore;
+    std::mt19937 rng(5);
+    auto range = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    for (int iter = 0; iter < 48; ++iter) {
+        const int32_t w = range(1, 90), h = range(1, 120);
+        TMorphGrid g;
+        testing::FillRandom(g.StartBmp, w, h, rng);
+        testing::FillRandom(g.EndBmp, w, h, rng);
+        g.StartBmp.RebuildRowTable();
+        g.EndBmp.RebuildRowTable();
+        g.SetPictureSize(Point(w, h));
+        g.SetGridSize(Point(range(2, 6), range(2, 6)));
+        for (int32_t i = 0; i < g.Cols; ++i)
+            for (int32_t j = 0; j < g.Rows; ++j) {
+                TPoint& pt = g.StartMesh[size_t(i)][size_t(j)];
+                pt = {pt.X + range(-w / 2, w / 2), pt.Y + range(-h / 2, h / 2)};
+            }
+        TRenderOptions options;
+        options.Smooth = iter % 2 == 1;
+        if (iter % 3 == 0) options.Timing.Shape = ParseCurve("ease-in-out,lead=20");
+        const int32_t t = range(0, 256);
+        SetRenderThreads(1 + iter % 2);
+
+        TBitmap expected;
+        expected.SetPixelFormat(pf32bit);
+        expected.SetSize(w, h);
+        expected.Canvas().Brush.Color = clWhite;
+        expected.Canvas().FillRect(Rect(0, 0, w, h));
+        RenderMorphTimed(g, expected, t, options);
+
+        TBitmap fresh, other, reused;
+        testing::FillWith(other, w + 3, h + 1, 0x12345678u);
+        other.SetPixelFormat(pf24bit);
+        testing::FillRandom(reused, w, h, rng);
+        for (TBitmap* b : {&fresh, &other, &reused}) {
+            RenderOnWhite(g, *b, t, options);
+            ASSERT_EQ(b->PixelFormat(), pf32bit);
+            ASSERT_EQ(testing::Snapshot(*b), testing::Snapshot(expected))
+                << "iteration " << iter << " smooth " << options.Smooth << " t " << t;
+        }
+    }
 }
 
 }  // namespace
