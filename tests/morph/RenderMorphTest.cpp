@@ -24,24 +24,23 @@ using namespace testing;  // the shared morph test helpers
 
 constexpr uint32_t kSentinel = 0x5A5A5A5Au;
 
-// Runs a check on every drawing path: eight-pixel spans (where the processor has them) and
-// the plain loop, each on one thread and on several, restoring the settings afterwards.
-// Single triangles are always drawn on the calling thread: they pass {1}.
+// Runs a check on every drawing path: eight-pixel spans, four-pixel spans (each where the
+// processor has them) and the plain loop, each on one thread and on several, restoring the
+// settings afterwards. Single triangles are always drawn on the calling thread: they pass {1}.
 template <class F>
 void WithEveryPath(F check, std::initializer_list<int32_t> threadCounts = {1, 3}) {
     struct Restore {
-        bool Was = WideSpans();
         ~Restore() {
-            SetWideSpans(Was);
+            SetWidestSpanLoop(TSpanLoop::Avx2);
             SetRenderThreads(0);
         }
     } restore;
-    for (bool wide : {true, false})
+    for (TSpanLoop widest : {TSpanLoop::Avx2, TSpanLoop::Sse41, TSpanLoop::Plain})
         for (int32_t threads : threadCounts) {
-            SCOPED_TRACE(std::string(wide ? "wide spans, " : "plain spans, ") + std::to_string(threads) +
-                         " threads");
-            SetWideSpans(wide);
+            SetWidestSpanLoop(widest);
             SetRenderThreads(threads);
+            const char* names[] = {"plain spans, ", "four-pixel spans, ", "eight-pixel spans, "};
+            SCOPED_TRACE(names[int(ActiveSpanLoop())] + std::to_string(threads) + " threads");
             check();
         }
 }
