@@ -233,6 +233,12 @@ void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoin
     RunSpanLoop<false>(c, out, count, sx, sy, ex, ey);
 }
 
+// 2^40 div W from ceil(2^40 / W) without a second division: they differ unless W divides
+// 2^40, that is unless W is a power of two.
+inline int64_t FloorOfOneOver(int64_t W, int64_t reciprocal) {
+    return reciprocal - int64_t((W & (W - 1)) != 0);
+}
+
 // Writes pixels xl .. xr - 1 of row y (just xl when xr <= xl + 1), clipped to the
 // destination; the pixel at xl + z samples L + (R - L) x z div W in both pictures.
 void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdgePoint& R) {
@@ -251,16 +257,22 @@ void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdge
                                    std::abs(int64_t(WrapSub(R.Ex, L.Ex))), std::abs(int64_t(WrapSub(R.Ey, L.Ey)))});
     const int64_t maxBase = std::max({std::abs(int64_t(L.Sx)), std::abs(int64_t(L.Sy)), std::abs(int64_t(L.Ex)),
                                       std::abs(int64_t(L.Ey))});
-    if (W > 0 && maxD <= kFixedLimit && maxBase <= kFixedLimit && maxD * z1 <= kOne / W)
-        RunSpan<TFixedLine>(c, out, count, L, R, z0, (kOne + W - 1) / W);
-    else if (W > 0 && maxD * z1 <= INT32_MAX)
+    if (W > 0 && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
+        const int64_t reciprocal = (kOne + W - 1) / W;
+        if (maxD * z1 <= FloorOfOneOver(W, reciprocal)) {
+            RunSpan<TFixedLine>(c, out, count, L, R, z0, reciprocal);
+            return;
+        }
+    }
+    if (W > 0 && maxD * z1 <= INT32_MAX)
         RunSpan<TRemainderLine>(c, out, count, L, R, z0, uint32_t(W));
     else
         RunSpan<TDivisionLine>(c, out, count, L, R, z0, W);
 }
 
 // One edge of a triangle walked down its rows: at row offset t the five values are
-// A + (B - A) x t div H, as EdgeAt gives them. While no product wraps they are stepped with
+// A + (B - A) x t div H, as EdgeAt gives them, the same form as a span's sample lines. While
+// no product wraps they are stepped on fixed-point lines where those are exact, else with
 // remainders (no division per row); otherwise each row takes the formula.
 class TEdgeWalk {
 public:
@@ -270,31 +282,47 @@ public:
         const int64_t tLast = int64_t(t0) + rows - 1;
         const int32_t d[5] = {WrapSub(b.X, a.X), WrapSub(b.Sx, a.Sx), WrapSub(b.Sy, a.Sy), WrapSub(b.Ex, a.Ex),
                               WrapSub(b.Ey, a.Ey)};
-        int64_t maxD = 0;
-        for (int32_t v : d) maxD = std::max(maxD, std::abs(int64_t(v)));
-        FStepped = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX;
-        if (FStepped) {
-            const int32_t base[5] = {a.X, a.Sx, a.Sy, a.Ex, a.Ey};
-            for (int k = 0; k < 5; ++k) FLines[k] = TRemainderLine(base[k], d[k], t0, uint32_t(H));
+        const int32_t base[5] = {a.X, a.Sx, a.Sy, a.Ex, a.Ey};
+        int64_t maxD = 0, maxBase = 0;
+        for (int k = 0; k < 5; ++k) {
+            maxD = std::max(maxD, std::abs(int64_t(d[k])));
+            maxBase = std::max(maxBase, std::abs(int64_t(base[k])));
         }
+        FMode = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX ? TMode::Remainder : TMode::Formula;
+        if (FMode == TMode::Remainder && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
+            const int64_t reciprocal = (kOne + H - 1) / H;
+            if (maxD * tLast <= FloorOfOneOver(H, reciprocal)) {
+                FMode = TMode::Fixed;
+                for (int k = 0; k < 5; ++k) FFixed[k] = TFixedLine(base[k], d[k], t0, reciprocal);
+                return;
+            }
+        }
+        if (FMode == TMode::Remainder)
+            for (int k = 0; k < 5; ++k) FLines[k] = TRemainderLine(base[k], d[k], t0, uint32_t(H));
     }
 
     TEdgePoint Get() const {
-        if (!FStepped) return EdgeAt(FA, FB, FT, FH);
-        return {FLines[0].Get(), FLines[1].Get(), FLines[2].Get(), FLines[3].Get(), FLines[4].Get()};
+        if (FMode == TMode::Fixed)
+            return {FFixed[0].Get(), FFixed[1].Get(), FFixed[2].Get(), FFixed[3].Get(), FFixed[4].Get()};
+        if (FMode == TMode::Remainder)
+            return {FLines[0].Get(), FLines[1].Get(), FLines[2].Get(), FLines[3].Get(), FLines[4].Get()};
+        return EdgeAt(FA, FB, FT, FH);
     }
     void Step() {
-        if (!FStepped) {
+        if (FMode == TMode::Fixed)
+            for (TFixedLine& l : FFixed) l.Step();
+        else if (FMode == TMode::Remainder)
+            for (TRemainderLine& l : FLines) l.Step();
+        else
             FT = WrapAdd(FT, 1);
-            return;
-        }
-        for (TRemainderLine& l : FLines) l.Step();
     }
 
 private:
+    enum class TMode : uint8_t { Fixed, Remainder, Formula };
     TVertex FA, FB;
     int32_t FT, FH;
-    bool FStepped;
+    TMode FMode;
+    TFixedLine FFixed[5];
     TRemainderLine FLines[5];
 };
 

@@ -24,6 +24,7 @@ struct TFixedLine {
     int64_t Acc;
     int64_t Inc;
 
+    TFixedLine() = default;
     TFixedLine(int32_t Base, int32_t D, int64_t z0, int64_t reciprocal) {
         const int64_t step = std::abs(int64_t(D)) * reciprocal;
         if (D >= 0) {

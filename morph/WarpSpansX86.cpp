@@ -37,6 +37,16 @@ namespace {
 // is not read at all.
 constexpr uint32_t kColour = 0x00FFFFFFu;
 
+// A source picture as the wide loops read it: words at indices from the first row (each
+// picture of a wide loop is evenly spaced).
+struct TPicture {
+    const uint8_t* Base;
+    uint32_t Width, Height;
+    int32_t PitchWords;
+    explicit TPicture(const TSource& s)
+        : Base(s.Height ? s.Rows[0] : nullptr), Width(s.Width), Height(s.Height), PitchWords(s.PitchWords) {}
+};
+
 // A span's samples read as word indices from the first row: y x pitch + x. Each picture of
 // a wide loop is evenly spaced, and its rows times the pitch fit 31 bits (see Attach).
 inline int64_t IndexBounds(const TSource& s, const TFixedLine& x, const TFixedLine& y, int64_t count, bool high) {
@@ -97,11 +107,11 @@ QV_AVX2 inline void Step8(TLanes8& l) {
 // The pixel words at eight word indices from the first row. The indices go through memory
 // and each word is broadcast into its lane: lane extracts and inserts would all wait for
 // the one shuffle port, and hardware gathers are slow on many processors.
-QV_AVX2 inline __m256i Gather8(const TSource& src, __m256i index) {
+QV_AVX2 inline __m256i Gather8(const TPicture& src, __m256i index) {
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     asm("" : "+m"(at));  // keeps the compiler from turning the reads back into extracts
-    const uint8_t* base = src.Rows[0];
+    const uint8_t* base = src.Base;
     // The next blocks sample further along the same rows, and the next row of the
     // triangle samples about one picture row lower: ask for those lines early.
     const size_t pitch = size_t(src.PitchWords) * 4;
@@ -125,7 +135,7 @@ QV_AVX2 inline __m256i Gather8(const TSource& src, __m256i index) {
 }
 
 // Samples outside a picture are masked off and read as 0.
-QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
+QV_AVX2 inline __m256i Fetch8(const TPicture& src, __m256i x, __m256i y) {
     if (src.Height == 0) return _mm256_setzero_si256();
     // 0 <= x <= Width and 0 <= y <= Height read the picture (unsigned compares through the
     // sign flip; a raster's sides stay below 2^31, so + 1 does not wrap); the edge line one
@@ -144,7 +154,7 @@ QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
 }
 
 // Eight samples known to lie inside the picture: no masks, no clamps.
-QV_AVX2 inline __m256i Fetch8Inside(const TSource& src, __m256i x, __m256i y) {
+QV_AVX2 inline __m256i Fetch8Inside(const TPicture& src, __m256i x, __m256i y) {
     return Gather8(src, _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x));
 }
 
@@ -166,8 +176,11 @@ QV_AVX2 inline __m256i Blend8(__m256i s, __m256i e, const TWeights& w) {
 // else picture a alone. Inside: every sample of the span lies inside the pictures read;
 // lanes past the span's end may not, so the last step takes the checked reads.
 template <bool Inside, bool Two>
-QV_AVX2 void Span8(const TSource& a, const TSource& b, const TWeights& w, uint8_t* out, int64_t count,
+QV_AVX2 void Span8(const TSource& pa, const TSource& pb, const TWeights& pw, uint8_t* out, int64_t count,
                    const TFixedLine& ax, const TFixedLine& ay, const TFixedLine& bx, const TFixedLine& by) {
+    // Local copies: the stores to the span cannot change them, so nothing is read again per step.
+    const TPicture a(pa), b(pb);
+    const TWeights w = pw;
     TLanes8 lax = Lanes8(ax), lay = Lanes8(ay), lbx{}, lby{};
     if constexpr (Two) {
         lbx = Lanes8(bx);
@@ -236,10 +249,10 @@ QV_SSE41 inline const uint32_t* StoreIndices(uint32_t (&at)[4], __m128i index) {
 // ends: lane k comes from an unaligned four-word read that starts k words before its own
 // word, so the lanes are merged by plain blends (no shuffles, which would all wait for one
 // port on many processors).
-QV_SSE41 inline __m128i Gather4Windows(const TSource& src, __m128i index) {
+QV_SSE41 inline __m128i Gather4Windows(const TPicture& src, __m128i index) {
     alignas(16) uint32_t at[4];
     StoreIndices(at, index);
-    const uint8_t* base = src.Rows[0];
+    const uint8_t* base = src.Base;
     const size_t pitch = size_t(src.PitchWords) * 4;
     Prefetch(base, size_t(at[0]) * 4 + 256);
     Prefetch(base, size_t(at[0]) * 4 + pitch);
@@ -252,10 +265,10 @@ QV_SSE41 inline __m128i Gather4Windows(const TSource& src, __m128i index) {
 }
 
 // Four words at any indices inside the raster.
-QV_SSE41 inline __m128i Gather4(const TSource& src, __m128i index) {
+QV_SSE41 inline __m128i Gather4(const TPicture& src, __m128i index) {
     alignas(16) uint32_t at[4];
     StoreIndices(at, index);
-    const uint8_t* base = src.Rows[0];
+    const uint8_t* base = src.Base;
     auto word = [&](int k) {
         int32_t w;
         std::memcpy(&w, base + size_t(at[k]) * 4, 4);
@@ -268,7 +281,7 @@ QV_SSE41 inline __m128i Gather4(const TSource& src, __m128i index) {
 }
 
 // As Fetch8.
-QV_SSE41 inline __m128i Fetch4(const TSource& src, __m128i x, __m128i y) {
+QV_SSE41 inline __m128i Fetch4(const TPicture& src, __m128i x, __m128i y) {
     if (src.Height == 0) return _mm_setzero_si128();
     const __m128i flip = _mm_set1_epi32(INT32_MIN);
     const __m128i w = _mm_set1_epi32(int32_t((src.Width + 1) ^ 0x80000000u));
@@ -282,7 +295,7 @@ QV_SSE41 inline __m128i Fetch4(const TSource& src, __m128i x, __m128i y) {
     return _mm_and_si128(Gather4(src, index), inside);
 }
 
-QV_SSE41 inline __m128i Fetch4Windows(const TSource& src, __m128i x, __m128i y) {
+QV_SSE41 inline __m128i Fetch4Windows(const TPicture& src, __m128i x, __m128i y) {
     return Gather4Windows(src, _mm_add_epi32(_mm_mullo_epi32(y, _mm_set1_epi32(src.PitchWords)), x));
 }
 
@@ -302,8 +315,10 @@ QV_SSE41 inline __m128i Blend4(__m128i s, __m128i e, const TWeights& w) {
 // As Span8, four pixels per step. Windows: every sample lies inside the pictures read and
 // at least three words inside their rasters' ends (see Gather4Windows).
 template <bool Windows, bool Two>
-QV_SSE41 void Span4(const TSource& a, const TSource& b, const TWeights& w, uint8_t* out, int64_t count,
+QV_SSE41 void Span4(const TSource& pa, const TSource& pb, const TWeights& pw, uint8_t* out, int64_t count,
                     const TFixedLine& ax, const TFixedLine& ay, const TFixedLine& bx, const TFixedLine& by) {
+    const TPicture a(pa), b(pb);  // as in Span8
+    const TWeights w = pw;
     TLanes4 lax = Lanes4(ax), lay = Lanes4(ay), lbx{}, lby{};
     if constexpr (Two) {
         lbx = Lanes4(bx);
