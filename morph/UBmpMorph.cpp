@@ -34,8 +34,9 @@ void SetWideSpans(bool enabled) { SetWidestSpanLoop(enabled ? TSpanLoop::Avx2 : 
 bool WideSpans() { return ActiveSpanLoop() == TSpanLoop::Avx2; }
 
 using spans::BlendWords;
+using spans::FixedLineExact;
 using spans::kFixedLimit;
-using spans::kOne;
+using spans::Reciprocal;
 using spans::Store;
 using spans::TFixedLine;
 using spans::TSource;
@@ -233,12 +234,6 @@ void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoin
     RunSpanLoop<false>(c, out, count, sx, sy, ex, ey);
 }
 
-// 2^40 div W from ceil(2^40 / W) without a second division: they differ unless W divides
-// 2^40, that is unless W is a power of two.
-inline int64_t FloorOfOneOver(int64_t W, int64_t reciprocal) {
-    return reciprocal - int64_t((W & (W - 1)) != 0);
-}
-
 // Writes pixels xl .. xr - 1 of row y (just xl when xr <= xl + 1), clipped to the
 // destination; the pixel at xl + z samples L + (R - L) x z div W in both pictures.
 void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdgePoint& R) {
@@ -258,8 +253,8 @@ void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdge
     const int64_t maxBase = std::max({std::abs(int64_t(L.Sx)), std::abs(int64_t(L.Sy)), std::abs(int64_t(L.Ex)),
                                       std::abs(int64_t(L.Ey))});
     if (W > 0 && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
-        const int64_t reciprocal = (kOne + W - 1) / W;
-        if (maxD * z1 <= FloorOfOneOver(W, reciprocal)) {
+        const int64_t reciprocal = Reciprocal(W);
+        if (FixedLineExact(maxD, maxBase, z1, W, reciprocal)) {
             RunSpan<TFixedLine>(c, out, count, L, R, z0, reciprocal);
             return;
         }
@@ -290,8 +285,8 @@ public:
         }
         FMode = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX ? TMode::Remainder : TMode::Formula;
         if (FMode == TMode::Remainder && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
-            const int64_t reciprocal = (kOne + H - 1) / H;
-            if (maxD * tLast <= FloorOfOneOver(H, reciprocal)) {
+            const int64_t reciprocal = Reciprocal(H);
+            if (FixedLineExact(maxD, maxBase, tLast, H, reciprocal)) {
                 FMode = TMode::Fixed;
                 for (int k = 0; k < 5; ++k) FFixed[k] = TFixedLine(base[k], d[k], t0, reciprocal);
                 return;

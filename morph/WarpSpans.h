@@ -41,6 +41,17 @@ struct TFixedLine {
     int64_t At(int64_t k) const { return (Acc + k * Inc) >> kFrac; }
 };
 
+// ceil(2^40 / W) for W > 0: the step of a fixed-point line over W.
+inline int64_t Reciprocal(int64_t W) { return (kOne + W - 1) / W; }
+
+// True when fixed-point lines over W > 0 with |D| <= maxD and |Base| <= maxBase give the
+// exact quotients for z = 0 .. zLast: |D| x zLast <= 2^40 div W, with 2^40 div W taken from
+// the reciprocal (the two differ by one unless W, a power of two, divides 2^40).
+inline bool FixedLineExact(int64_t maxD, int64_t maxBase, int64_t zLast, int64_t W, int64_t reciprocal) {
+    return maxD <= kFixedLimit && maxBase <= kFixedLimit &&
+           maxD * zLast <= reciprocal - int64_t((W & (W - 1)) != 0);
+}
+
 // Read access to a source raster as pixel words. The grid's right and bottom edges lie one
 // beyond the last pixel, so a sample exactly on x = Width or y = Height reads the last
 // column or row; samples further outside read 0 (black).
