@@ -104,6 +104,13 @@ QV_AVX2 inline void Step8(TLanes8& l) {
     l.Hi = _mm256_add_epi64(l.Hi, l.Inc);
 }
 
+// Moves the lanes back by k pixels (wrapping, as the stepping does).
+QV_AVX2 inline void Back8(TLanes8& l, const TFixedLine& line, int64_t k) {
+    const __m256i by = _mm256_set1_epi64x(int64_t(uint64_t(line.Inc) * uint64_t(k)));
+    l.Lo = _mm256_sub_epi64(l.Lo, by);
+    l.Hi = _mm256_sub_epi64(l.Hi, by);
+}
+
 // The pixel words at eight word indices from the first row. The indices go through memory
 // and each word is broadcast into its lane: lane extracts and inserts would all wait for
 // the one shuffle port, and hardware gathers are slow on many processors.
@@ -207,7 +214,18 @@ QV_AVX2 void Span8(const TSource& pa, const TSource& pb, const TWeights& pw, uin
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
         step();
     }
-    if (left > 0) {
+    if (left > 0 && Inside && count >= 8) {
+        // The span's last eight pixels, again over the ones just written (the destination is
+        // no source): all inside, so no masks.
+        const int64_t back = 8 - left;
+        Back8(lax, ax, back);
+        Back8(lay, ay, back);
+        if constexpr (Two) {
+            Back8(lbx, bx, back);
+            Back8(lby, by, back);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out - back * 4), pixels(false));
+    } else if (left > 0) {
         const __m256i keep =
             _mm256_cmpgt_epi32(_mm256_set1_epi32(int32_t(left)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
         _mm256_maskstore_epi32(reinterpret_cast<int*>(out), keep, pixels(true));
@@ -237,6 +255,12 @@ QV_SSE41 inline __m128i Values4(const TLanes4& l) {
 QV_SSE41 inline void Step4(TLanes4& l) {
     l.Lo = _mm_add_epi64(l.Lo, l.Inc);
     l.Hi = _mm_add_epi64(l.Hi, l.Inc);
+}
+
+QV_SSE41 inline void Back4(TLanes4& l, const TFixedLine& line, int64_t k) {
+    const __m128i by = _mm_set1_epi64x(int64_t(uint64_t(line.Inc) * uint64_t(k)));
+    l.Lo = _mm_sub_epi64(l.Lo, by);
+    l.Hi = _mm_sub_epi64(l.Hi, by);
 }
 
 QV_SSE41 inline const uint32_t* StoreIndices(uint32_t (&at)[4], __m128i index) {
@@ -342,7 +366,17 @@ QV_SSE41 void Span4(const TSource& pa, const TSource& pb, const TWeights& pw, ui
             Step4(lby);
         }
     }
-    if (left > 0) {
+    if (left > 0 && Windows && count >= 4) {
+        // As in Span8: the last four pixels again.
+        const int64_t back = 4 - left;
+        Back4(lax, ax, back);
+        Back4(lay, ay, back);
+        if constexpr (Two) {
+            Back4(lbx, bx, back);
+            Back4(lby, by, back);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out - back * 4), pixels(false));
+    } else if (left > 0) {
         alignas(16) uint8_t last[16];
         _mm_store_si128(reinterpret_cast<__m128i*>(last), pixels(true));
         std::memcpy(out, last, size_t(left) * 4);
