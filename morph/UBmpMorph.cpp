@@ -211,7 +211,9 @@ void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoin
     if constexpr (std::is_same_v<TLine, TFixedLine>) {
         // Most spans of a morph sample well inside both pictures: they skip every bounds
         // check and edge step.
-        auto startInside = [&] { return StaysInside(sx, count, c.Start.Width) && StaysInside(sy, count, c.Start.Height); };
+        auto startInside = [&] {
+            return StaysInside(sx, count, c.Start.Width) && StaysInside(sy, count, c.Start.Height);
+        };
         auto endInside = [&] { return StaysInside(ex, count, c.End.Width) && StaysInside(ey, count, c.End.Height); };
 #if defined(__x86_64__)
         if (c.Loop != TSpanLoop::Plain) {

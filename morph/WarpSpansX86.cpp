@@ -47,8 +47,9 @@ struct TPicture {
         : Base(s.Height ? s.Rows[0] : nullptr), Width(s.Width), Height(s.Height), PitchWords(s.PitchWords) {}
 };
 
-// A span's samples read as word indices from the first row: y x pitch + x. Each picture of
-// a wide loop is evenly spaced, and its rows times the pitch fit 31 bits (see Attach).
+// The lowest (or highest) word index from the first row, y x pitch + x, that a span's
+// samples read; for lines that stay inside the picture (its rows times the pitch fit 31
+// bits, see Attach).
 inline int64_t IndexBounds(const TSource& s, const TFixedLine& x, const TFixedLine& y, int64_t count, bool high) {
     const int64_t x0 = x.At(0), x1 = x.At(count - 1), y0 = y.At(0), y1 = y.At(count - 1);
     // Along a span x and y each only rise or only fall, so every index lies between these.
@@ -178,10 +179,11 @@ QV_AVX2 inline __m256i Blend8(__m256i s, __m256i e, const TWeights& w) {
     return _mm256_or_si256(rb, g);
 }
 
-// Writes the whole span, eight pixels per step; the last step stores only the pixels that
-// belong to the span. Two: both pictures (a = start, b = end) at a position in 1 .. 255;
-// else picture a alone. Inside: every sample of the span lies inside the pictures read;
-// lanes past the span's end may not, so the last step takes the checked reads.
+// Writes the whole span, eight pixels per step. Two: both pictures (a = start, b = end) at a
+// position in 1 .. 255; else picture a alone. Inside: every sample of the span lies inside
+// the pictures read, and the steps read without checks. Lanes past the span's end may lie
+// outside: a span of eight or more inside ends with one more step over its last eight
+// pixels; any other last step takes the checked reads and stores only the span's pixels.
 template <bool Inside, bool Two>
 QV_AVX2 void Span8(const TSource& pa, const TSource& pb, const TWeights& pw, uint8_t* out, int64_t count,
                    const TFixedLine& ax, const TFixedLine& ay, const TFixedLine& bx, const TFixedLine& by) {
@@ -194,9 +196,11 @@ QV_AVX2 void Span8(const TSource& pa, const TSource& pb, const TWeights& pw, uin
         lby = Lanes8(by);
     }
     auto pixels = [&](bool checked) QV_AVX2_INLINE {
-        const __m256i s = checked ? Fetch8(a, Values8(lax), Values8(lay)) : Fetch8Inside(a, Values8(lax), Values8(lay));
+        const __m256i s =
+            checked ? Fetch8(a, Values8(lax), Values8(lay)) : Fetch8Inside(a, Values8(lax), Values8(lay));
         if constexpr (!Two) return _mm256_and_si256(s, _mm256_set1_epi32(int32_t(kColour)));
-        const __m256i e = checked ? Fetch8(b, Values8(lbx), Values8(lby)) : Fetch8Inside(b, Values8(lbx), Values8(lby));
+        const __m256i e =
+            checked ? Fetch8(b, Values8(lbx), Values8(lby)) : Fetch8Inside(b, Values8(lbx), Values8(lby));
         return Blend8(s, e, w);
     };
     auto step = [&]() QV_AVX2_INLINE {
@@ -280,7 +284,10 @@ QV_SSE41 inline __m128i Gather4Windows(const TPicture& src, __m128i index) {
     const size_t pitch = size_t(src.PitchWords) * 4;
     Prefetch(base, size_t(at[0]) * 4 + 256);
     Prefetch(base, size_t(at[0]) * 4 + pitch);
-    auto window = [&](int k) { return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + (size_t(at[k]) - size_t(k)) * 4))); };
+    auto window = [&](int k) QV_SSE41_INLINE {
+        const uint8_t* from = base + (size_t(at[k]) - size_t(k)) * 4;
+        return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+    };
     __m128 v = window(0);
     v = _mm_blend_ps(v, window(1), 0x2);
     v = _mm_blend_ps(v, window(2), 0x4);
@@ -349,9 +356,11 @@ QV_SSE41 void Span4(const TSource& pa, const TSource& pb, const TWeights& pw, ui
         lby = Lanes4(by);
     }
     auto pixels = [&](bool checked) QV_SSE41_INLINE {
-        const __m128i s = checked ? Fetch4(a, Values4(lax), Values4(lay)) : Fetch4Windows(a, Values4(lax), Values4(lay));
+        const __m128i s =
+            checked ? Fetch4(a, Values4(lax), Values4(lay)) : Fetch4Windows(a, Values4(lax), Values4(lay));
         if constexpr (!Two) return _mm_and_si128(s, _mm_set1_epi32(int32_t(kColour)));
-        const __m128i e = checked ? Fetch4(b, Values4(lbx), Values4(lby)) : Fetch4Windows(b, Values4(lbx), Values4(lby));
+        const __m128i e =
+            checked ? Fetch4(b, Values4(lbx), Values4(lby)) : Fetch4Windows(b, Values4(lbx), Values4(lby));
         return Blend4(s, e, w);
     };
     int64_t left = count;
