@@ -27,15 +27,21 @@ struct TThreadsFor {
     ~TThreadsFor() { qv::SetRenderThreads(0); }
 };
 
+// The widest span loop allowed for the length of one benchmark.
+struct TSpanLoopFor {
+    explicit TSpanLoopFor(qv::TSpanLoop widest) { qv::SetWidestSpanLoop(widest); }
+    ~TSpanLoopFor() { qv::SetWidestSpanLoop(qv::TSpanLoop::Avx2); }
+};
+
 enum class TKind { Production, Sse, PlainLoop, Reference };
 
 template <TKind Kind>
 void Render(benchmark::State& state, int32_t w, int32_t h) {
     auto g = MakeScene(w, h);
     TThreadsFor one(1);  // the kernel alone
-    qv::SetWidestSpanLoop(Kind == TKind::Sse         ? qv::TSpanLoop::Sse41
-                          : Kind == TKind::PlainLoop ? qv::TSpanLoop::Plain
-                                                     : qv::TSpanLoop::Avx2);
+    TSpanLoopFor loop(Kind == TKind::Sse         ? qv::TSpanLoop::Sse41
+                      : Kind == TKind::PlainLoop ? qv::TSpanLoop::Plain
+                                                 : qv::TSpanLoop::Avx2);
     if (Kind == TKind::Sse && qv::ActiveSpanLoop() != qv::TSpanLoop::Sse41) {
         state.SkipWithError("no SSE4.1 on this processor");
         return;
@@ -55,7 +61,6 @@ void Render(benchmark::State& state, int32_t w, int32_t h) {
         benchmark::ClobberMemory();
     }
     qvbench::CountThreeRenders(state, w, h);
-    qv::SetWidestSpanLoop(qv::TSpanLoop::Avx2);
 }
 
 // One render at position 128 on the given number of threads (0: all the machine has).
