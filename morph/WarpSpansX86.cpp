@@ -120,13 +120,14 @@ QV_AVX2 inline __m256i Gather8(const TPicture& src, __m256i index) {
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     asm("" : "+m"(at));  // keeps the compiler from turning the reads back into extracts
     const uint8_t* base = src.Base;
-    // The next blocks sample further along the same rows, and the next row of the
-    // triangle samples about one picture row lower: ask for those lines early.
+    // The next blocks sample further along the same rows, and the triangle's next rows
+    // sample one picture row lower after another: ask for those lines early (two rows
+    // ahead measured a little faster than one).
     const size_t pitch = size_t(src.PitchWords) * 4;
     Prefetch(base, size_t(at[0]) * 4 + 256);
     Prefetch(base, size_t(at[7]) * 4 + 256);
-    Prefetch(base, size_t(at[0]) * 4 + pitch);
-    Prefetch(base, size_t(at[7]) * 4 + pitch);
+    Prefetch(base, size_t(at[0]) * 4 + 2 * pitch);
+    Prefetch(base, size_t(at[7]) * 4 + 2 * pitch);
     auto word = [&](int k) {
         int32_t w;
         std::memcpy(&w, base + size_t(at[k]) * 4, 4);
@@ -282,8 +283,8 @@ QV_SSE41 inline __m128i Gather4Windows(const TPicture& src, __m128i index) {
     StoreIndices(at, index);
     const uint8_t* base = src.Base;
     const size_t pitch = size_t(src.PitchWords) * 4;
-    Prefetch(base, size_t(at[0]) * 4 + 256);
-    Prefetch(base, size_t(at[0]) * 4 + pitch);
+    Prefetch(base, size_t(at[0]) * 4 + 256);  // as in Gather8
+    Prefetch(base, size_t(at[0]) * 4 + 2 * pitch);
     auto window = [&](int k) QV_SSE41_INLINE {
         const uint8_t* from = base + (size_t(at[k]) - size_t(k)) * 4;
         return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
