@@ -31,14 +31,25 @@ struct TThreadsFor {
     ~TThreadsFor() { qv::SetRenderThreads(0); }
 };
 
-enum class TKind { Production, PlainLoop, Reference };
+// The widest span loop allowed for the length of one benchmark.
+struct TSpanLoopFor {
+    explicit TSpanLoopFor(qv::TSpanLoop widest) { qv::SetWidestSpanLoop(widest); }
+    ~TSpanLoopFor() { qv::SetWidestSpanLoop(qv::TSpanLoop::Avx2); }
+};
+
+enum class TKind { Production, Sse, PlainLoop, Reference };
 
 template <TKind Kind>
 void Render(benchmark::State& state, int32_t w, int32_t h) {
     auto g = MakeScene(w, h);
     TThreadsFor one(1);  // the kernel alone
-    const bool wide = qv::WideSpans();
-    qv::SetWideSpans(Kind != TKind::PlainLoop);
+    TSpanLoopFor loop(Kind == TKind::Sse         ? qv::TSpanLoop::Sse41
+                      : Kind == TKind::PlainLoop ? qv::TSpanLoop::Plain
+                                                 : qv::TSpanLoop::Avx2);
+    if (Kind == TKind::Sse && qv::ActiveSpanLoop() != qv::TSpanLoop::Sse41) {
+        state.SkipWithError("no SSE4.1 on this processor");
+        return;
+    }
     TBitmap dest;
     dest.SetPixelFormat(qv::pf32bit);
     dest.SetWidth(w);
@@ -54,7 +65,6 @@ void Render(benchmark::State& state, int32_t w, int32_t h) {
         benchmark::ClobberMemory();
     }
     qvbench::CountThreeRenders(state, w, h);
-    qv::SetWideSpans(wide);
 }
 
 // One render at position 128 on the given number of threads (0: all the machine has).
@@ -151,7 +161,8 @@ const bool registered = [] {
     using enum TKind;
     benchmark::RegisterBenchmark("RenderMorph/480p", Render<Production>, 640, 480)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("RenderMorph/1080p", Render<Production>, 1920, 1080)->Unit(benchmark::kMillisecond);
-    // The same without eight-pixel spans, as on a processor without AVX2.
+    // The four-pixel spans a processor without AVX2 takes, and the plain loop.
+    benchmark::RegisterBenchmark("RenderMorphSse/1080p", Render<Sse>, 1920, 1080)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("RenderMorphPlainLoop/1080p", Render<PlainLoop>, 1920, 1080)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("RenderMorphReference/480p", Render<Reference>, 640, 480)

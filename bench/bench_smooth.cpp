@@ -15,7 +15,6 @@ using qvbench::MakeScene;
 
 void Render(benchmark::State& state, int32_t w, int32_t h, bool smooth, bool wide, int32_t threads) {
     auto g = MakeScene(w, h);
-    const bool saved = qv::WideSpans();
     qv::SetWideSpans(wide);
     qv::SetRenderThreads(threads);
     TBitmap dest;
@@ -28,7 +27,7 @@ void Render(benchmark::State& state, int32_t w, int32_t h, bool smooth, bool wid
         benchmark::ClobberMemory();
     }
     qvbench::CountThreeRenders(state, w, h);
-    qv::SetWideSpans(saved);
+    qv::SetWidestSpanLoop(qv::TSpanLoop::Avx2);  // the default: the widest the processor has
     qv::SetRenderThreads(0);
 }
 

@@ -8,13 +8,10 @@
 #include <type_traits>
 #include <utility>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "morph/Bmp_.h"
 #include "morph/ParallelBands.h"
 #include "morph/Prefetch.h"
+#include "morph/WarpSpans.h"
 
 namespace qv {
 
@@ -22,12 +19,28 @@ namespace qv {
 static_assert(std::endian::native == std::endian::little, "pixel words assume little-endian");
 
 namespace {
-bool HasAvx2();
-bool gWideSpansWanted = true;
+TSpanLoop gWidestLoop = TSpanLoop::Avx2;
 }  // namespace
 
-void SetWideSpans(bool enabled) { gWideSpansWanted = enabled; }
-bool WideSpans() { return gWideSpansWanted && HasAvx2(); }
+void SetWidestSpanLoop(TSpanLoop widest) { gWidestLoop = widest; }
+
+TSpanLoop ActiveSpanLoop() {
+    if (gWidestLoop == TSpanLoop::Avx2 && spans::HasAvx2()) return TSpanLoop::Avx2;
+    if (gWidestLoop != TSpanLoop::Plain && spans::HasSse41()) return TSpanLoop::Sse41;
+    return TSpanLoop::Plain;
+}
+
+void SetWideSpans(bool enabled) { SetWidestSpanLoop(enabled ? TSpanLoop::Avx2 : TSpanLoop::Plain); }
+bool WideSpans() { return ActiveSpanLoop() == TSpanLoop::Avx2; }
+
+using spans::BlendWords;
+using spans::FixedLineExact;
+using spans::kFixedLimit;
+using spans::Reciprocal;
+using spans::Store;
+using spans::TFixedLine;
+using spans::TSource;
+using spans::TSpanContext;
 
 uint32_t BlendColors(uint32_t S, uint32_t E, int32_t p) {
     uint32_t result = 0;
@@ -98,33 +111,8 @@ inline TEdgePoint EdgeAt(const TVertex& a, const TVertex& b, int32_t t, int32_t 
 
 // The sample coordinates along one span: Base + (D x z) div W for z = z0, z0 + 1, ...
 // (D x z wrapped to 32 bits, div truncating toward zero). Three ways to step them, all
-// exact; the span picks the cheapest whose conditions hold.
-
-// Fixed point: Base x 2^40 + z x |D| x ceil(2^40 / W), shifted down. The quotient is exact
-// when |D| x z x W <= 2^40 (the rounding error of the reciprocal stays below one step of the
-// remainder); negative D rounds up from below so that the result truncates toward zero.
-// Needs |Base|, |D| <= 2^21 so that the accumulator stays inside 63 bits.
-constexpr int kFrac = 40;
-constexpr int64_t kOne = int64_t(1) << kFrac;
-constexpr int64_t kFixedLimit = int64_t(1) << 21;
-
-struct TFixedLine {
-    int64_t Acc;
-    int64_t Inc;
-
-    TFixedLine(int32_t Base, int32_t D, int64_t z0, int64_t reciprocal) {
-        const int64_t step = std::abs(int64_t(D)) * reciprocal;
-        if (D >= 0) {
-            Acc = int64_t(Base) * kOne + z0 * step;
-            Inc = step;
-        } else {
-            Acc = int64_t(Base) * kOne + (kOne - 1) - z0 * step;
-            Inc = -step;
-        }
-    }
-    int32_t Get() const { return int32_t(Acc >> kFrac); }
-    void Step() { Acc += Inc; }
-};
+// exact; the span picks the cheapest whose conditions hold: the fixed-point line of
+// WarpSpans.h, and these two.
 
 // Quotient and remainder, stepped without division or branches. Valid while |D| x z
 // stays inside 32 bits (then nothing wraps) and W > 0.
@@ -170,176 +158,6 @@ struct TDivisionLine {
     void Step() { ++Z; }
 };
 
-// Read access to a source raster as pixel words. The grid's right and bottom edges lie one
-// beyond the last pixel, so a sample exactly on x = Width or y = Height reads the last
-// column or row; samples further outside read 0 (black).
-struct TSource {
-    uint8_t* const* Rows;
-    uint32_t Width, Height;
-    int32_t PitchWords;  // -1: rows not evenly spaced
-
-    inline uint32_t Word(int32_t x, int32_t y) const {
-        // An empty raster has Width = Height = 0: the edge step then gives -1, still outside.
-        x -= int32_t(uint32_t(x) == Width);
-        y -= int32_t(uint32_t(y) == Height);
-        if (uint32_t(x) >= Width || uint32_t(y) >= Height) return 0;
-        return WordInside(x, y);
-    }
-    // For 0 <= x < Width, 0 <= y < Height only.
-    inline uint32_t WordInside(int32_t x, int32_t y) const {
-        uint32_t w;
-        std::memcpy(&w, Rows[uint32_t(y)] + size_t(uint32_t(x)) * 4, 4);
-        return w;
-    }
-};
-
-// Blend of two pixel words. Each field is (s x (256 - p) + e x p) shr 8: red and blue share
-// one multiplication because each partial sum stays below 2^16; the fourth byte becomes 0.
-inline uint32_t BlendWords(uint32_t s, uint32_t e, uint32_t ip, uint32_t p) {
-    const uint32_t rb = (((s & 0x00FF00FFu) * ip + (e & 0x00FF00FFu) * p) >> 8) & 0x00FF00FFu;
-    const uint32_t g = (((s & 0x0000FF00u) * ip + (e & 0x0000FF00u) * p) >> 8) & 0x0000FF00u;
-    return rb | g;
-}
-
-inline void Store(uint8_t* at, uint32_t word) { std::memcpy(at, &word, 4); }
-
-struct TSpanContext {
-    TSource Start, End;
-    uint8_t* const* DestRows;
-    int64_t DestWidth;
-    int32_t Position;
-    bool PackedBlend;  // position inside 0 .. 256
-    bool Wide;         // eight-pixel steps allowed (see SpanContext)
-};
-
-#if defined(__x86_64__)
-// Eight pixels at a time with AVX2, for spans on the fixed-point lines with a position in
-// 0 .. 256 and both pictures evenly spaced: the same integer formulas lane by lane.
-#define QV_AVX2 __attribute__((target("avx2")))
-
-// One fixed-point line over eight pixels. Lanes hold pixels 0, 1, 4, 5 and 2, 3, 6, 7, so
-// that taking the high halves of both registers gives the eight values in order.
-struct TLanes8 {
-    __m256i Lo, Hi, Inc;
-};
-
-QV_AVX2 inline TLanes8 Lanes8(const TFixedLine& l) {
-    // Wrapping arithmetic: lanes past the span's end may leave the accumulator's range;
-    // their samples are never stored.
-    const uint64_t a = uint64_t(l.Acc), i = uint64_t(l.Inc);
-    auto at = [&](uint64_t k) { return int64_t(a + k * i); };
-    return TLanes8{_mm256_setr_epi64x(at(0), at(1), at(4), at(5)), _mm256_setr_epi64x(at(2), at(3), at(6), at(7)),
-                   _mm256_set1_epi64x(int64_t(8 * i))};
-}
-
-// Acc >> 40 as 32-bit: the high half of each 64-bit lane (Acc >> 32, exact as a signed
-// 32-bit value because the results fit), then an arithmetic shift by 8.
-QV_AVX2 inline __m256i Values8(const TLanes8& l) {
-    const __m256i high = _mm256_castps_si256(
-        _mm256_shuffle_ps(_mm256_castsi256_ps(l.Lo), _mm256_castsi256_ps(l.Hi), _MM_SHUFFLE(3, 1, 3, 1)));
-    return _mm256_srai_epi32(high, kFrac - 32);
-}
-
-QV_AVX2 inline void Step8(TLanes8& l) {
-    l.Lo = _mm256_add_epi64(l.Lo, l.Inc);
-    l.Hi = _mm256_add_epi64(l.Hi, l.Inc);
-}
-
-// The pixel words at eight word indices from the first row. The reads are plain loads:
-// hardware gathers are far slower on current processors.
-QV_AVX2 inline __m256i Load8(const TSource& src, __m256i index) {
-    alignas(32) uint32_t at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    const uint8_t* base = src.Rows[0];
-    // The next blocks sample further along the same rows, and the next row of the
-    // triangle samples about one picture row lower: ask for those lines early.
-    const size_t pitch = size_t(src.PitchWords) * 4;
-    Prefetch(base, size_t(at[0]) * 4 + 256);
-    Prefetch(base, size_t(at[7]) * 4 + 256);
-    Prefetch(base, size_t(at[0]) * 4 + pitch);
-    Prefetch(base, size_t(at[7]) * 4 + pitch);
-    uint32_t px[8];
-    for (int k = 0; k < 8; ++k) std::memcpy(&px[k], base + size_t(at[k]) * 4, 4);
-    return _mm256_setr_epi32(int32_t(px[0]), int32_t(px[1]), int32_t(px[2]), int32_t(px[3]), int32_t(px[4]),
-                             int32_t(px[5]), int32_t(px[6]), int32_t(px[7]));
-}
-
-// Samples outside a picture are masked off and read as 0.
-QV_AVX2 inline __m256i Fetch8(const TSource& src, __m256i x, __m256i y) {
-    if (src.Height == 0) return _mm256_setzero_si256();
-    // 0 <= x <= Width and 0 <= y <= Height read the picture (unsigned compares through the
-    // sign flip; a raster's sides stay below 2^31, so + 1 does not wrap); the edge line one
-    // beyond the last pixel is then clamped onto it.
-    const __m256i flip = _mm256_set1_epi32(INT32_MIN);
-    const __m256i w = _mm256_set1_epi32(int32_t((src.Width + 1) ^ 0x80000000u));
-    const __m256i h = _mm256_set1_epi32(int32_t((src.Height + 1) ^ 0x80000000u));
-    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(w, _mm256_xor_si256(x, flip)),
-                                            _mm256_cmpgt_epi32(h, _mm256_xor_si256(y, flip)));
-    x = _mm256_min_epu32(x, _mm256_set1_epi32(int32_t(src.Width - 1)));
-    y = _mm256_min_epu32(y, _mm256_set1_epi32(int32_t(src.Height - 1)));
-    // Lanes outside read pixel 0 (always there) and are then cleared.
-    const __m256i index = _mm256_and_si256(
-        _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x), inside);
-    return _mm256_and_si256(Load8(src, index), inside);
-}
-
-// Eight samples known to lie inside the picture: no masks, no clamps.
-QV_AVX2 inline __m256i Fetch8Inside(const TSource& src, __m256i x, __m256i y) {
-    return Load8(src, _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(src.PitchWords)), x));
-}
-
-// Writes the whole span, eight pixels per step; the last step stores only the pixels that
-// belong to the span.
-// Inside: every sample of the span lies inside both pictures; lanes past the span's end in
-// the last step may not, so that step takes the checked reads.
-template <bool Inside>
-QV_AVX2 void SpanFixedAvx2(const TSpanContext& c, uint8_t* out, int64_t count, const TFixedLine& sx,
-                           const TFixedLine& sy, const TFixedLine& ex, const TFixedLine& ey) {
-    TLanes8 lsx = Lanes8(sx), lsy = Lanes8(sy), lex = Lanes8(ex), ley = Lanes8(ey);
-    const __m256i p = _mm256_set1_epi16(int16_t(c.Position)), ip = _mm256_set1_epi16(int16_t(256 - c.Position));
-    const __m256i maskRB = _mm256_set1_epi32(0x00FF00FF), maskLow = _mm256_set1_epi32(0x000000FF),
-                  maskG = _mm256_set1_epi32(0x0000FF00);
-    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    for (int64_t left = count; left > 0; left -= 8) {
-        const bool unchecked = Inside && left >= 8;
-        const __m256i s = unchecked ? Fetch8Inside(c.Start, Values8(lsx), Values8(lsy))
-                                    : Fetch8(c.Start, Values8(lsx), Values8(lsy));
-        const __m256i e = unchecked ? Fetch8Inside(c.End, Values8(lex), Values8(ley))
-                                    : Fetch8(c.End, Values8(lex), Values8(ley));
-        // Red and blue in the low bytes of 16-bit lanes, green alone: each product and each
-        // sum stays below 2^16.
-        const __m256i rb = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, maskRB), ip),
-                             _mm256_mullo_epi16(_mm256_and_si256(e, maskRB), p)),
-            8);
-        const __m256i g = _mm256_and_si256(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(s, 8), maskLow), ip),
-                             _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(e, 8), maskLow), p)),
-            maskG);
-        const __m256i pixels = _mm256_or_si256(rb, g);
-        Prefetch(out, 512, true);
-        if (left >= 8) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pixels);
-        } else {
-            const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(int32_t(left)), laneIndex);
-            _mm256_maskstore_epi32(reinterpret_cast<int*>(out), keep, pixels);
-        }
-        out += 32;
-        Step8(lsx);
-        Step8(lsy);
-        Step8(lex);
-        Step8(ley);
-    }
-}
-
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-#else
-bool HasAvx2() { return false; }
-#endif
-
 inline void PrefetchAround(const TSource& src, int32_t x, int32_t y) {
     if (uint32_t(x) >= src.Width || uint32_t(y) >= src.Height) return;
     const uint8_t* row = src.Rows[uint32_t(y)];
@@ -372,21 +190,13 @@ void SpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, TLine sx, TLin
 // line only rise or only fall along a span, so its two ends decide; the last one is the
 // accumulator after count - 1 steps, which the stepping itself reaches without overflow.
 bool StaysInside(const TFixedLine& l, int64_t count, uint32_t limit) {
-    const int64_t first = l.Acc >> kFrac, last = (l.Acc + (count - 1) * l.Inc) >> kFrac;
+    const int64_t first = l.At(0), last = l.At(count - 1);
     return first >= 0 && last >= 0 && first < int64_t(limit) && last < int64_t(limit);
 }
 
 template <bool Inside, class TLine>
 void RunSpanLoop(const TSpanContext& c, uint8_t* out, int64_t count, const TLine& sx, const TLine& sy,
                  const TLine& ex, const TLine& ey) {
-#if defined(__x86_64__)
-    if constexpr (std::is_same_v<TLine, TFixedLine>) {
-        if (c.Wide) {
-            SpanFixedAvx2<Inside>(c, out, count, sx, sy, ex, ey);
-            return;
-        }
-    }
-#endif
     if (c.PackedBlend)
         SpanLoop<true, Inside>(c, out, count, sx, sy, ex, ey);
     else
@@ -401,8 +211,24 @@ void RunSpan(const TSpanContext& c, uint8_t* out, int64_t count, const TEdgePoin
     if constexpr (std::is_same_v<TLine, TFixedLine>) {
         // Most spans of a morph sample well inside both pictures: they skip every bounds
         // check and edge step.
-        if (StaysInside(sx, count, c.Start.Width) && StaysInside(sy, count, c.Start.Height) &&
-            StaysInside(ex, count, c.End.Width) && StaysInside(ey, count, c.End.Height)) {
+        auto startInside = [&] {
+            return StaysInside(sx, count, c.Start.Width) && StaysInside(sy, count, c.Start.Height);
+        };
+        auto endInside = [&] { return StaysInside(ex, count, c.End.Width) && StaysInside(ey, count, c.End.Height); };
+#if defined(__x86_64__)
+        if (c.Loop != TSpanLoop::Plain) {
+            // The wide loops read only the picture that shows at either end of the dissolve.
+            const bool inside = c.Position == 0     ? startInside()
+                                : c.Position == 256 ? endInside()
+                                                    : startInside() && endInside();
+            if (c.Loop == TSpanLoop::Avx2)
+                spans::SpanFixedAvx2(c, out, count, inside, {sx, sy, ex, ey});
+            else
+                spans::SpanFixedSse41(c, out, count, inside, {sx, sy, ex, ey});
+            return;
+        }
+#endif
+        if (startInside() && endInside()) {
             RunSpanLoop<true>(c, out, count, sx, sy, ex, ey);
             return;
         }
@@ -428,16 +254,22 @@ void DrawSpan(const TSpanContext& c, int32_t y, const TEdgePoint& L, const TEdge
                                    std::abs(int64_t(WrapSub(R.Ex, L.Ex))), std::abs(int64_t(WrapSub(R.Ey, L.Ey)))});
     const int64_t maxBase = std::max({std::abs(int64_t(L.Sx)), std::abs(int64_t(L.Sy)), std::abs(int64_t(L.Ex)),
                                       std::abs(int64_t(L.Ey))});
-    if (W > 0 && maxD <= kFixedLimit && maxBase <= kFixedLimit && maxD * z1 <= kOne / W)
-        RunSpan<TFixedLine>(c, out, count, L, R, z0, (kOne + W - 1) / W);
-    else if (W > 0 && maxD * z1 <= INT32_MAX)
+    if (W > 0 && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
+        const int64_t reciprocal = Reciprocal(W);
+        if (FixedLineExact(maxD, maxBase, z1, W, reciprocal)) {
+            RunSpan<TFixedLine>(c, out, count, L, R, z0, reciprocal);
+            return;
+        }
+    }
+    if (W > 0 && maxD * z1 <= INT32_MAX)
         RunSpan<TRemainderLine>(c, out, count, L, R, z0, uint32_t(W));
     else
         RunSpan<TDivisionLine>(c, out, count, L, R, z0, W);
 }
 
 // One edge of a triangle walked down its rows: at row offset t the five values are
-// A + (B - A) x t div H, as EdgeAt gives them. While no product wraps they are stepped with
+// A + (B - A) x t div H, as EdgeAt gives them, the same form as a span's sample lines. While
+// no product wraps they are stepped on fixed-point lines where those are exact, else with
 // remainders (no division per row); otherwise each row takes the formula.
 class TEdgeWalk {
 public:
@@ -447,31 +279,47 @@ public:
         const int64_t tLast = int64_t(t0) + rows - 1;
         const int32_t d[5] = {WrapSub(b.X, a.X), WrapSub(b.Sx, a.Sx), WrapSub(b.Sy, a.Sy), WrapSub(b.Ex, a.Ex),
                               WrapSub(b.Ey, a.Ey)};
-        int64_t maxD = 0;
-        for (int32_t v : d) maxD = std::max(maxD, std::abs(int64_t(v)));
-        FStepped = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX;
-        if (FStepped) {
-            const int32_t base[5] = {a.X, a.Sx, a.Sy, a.Ex, a.Ey};
-            for (int k = 0; k < 5; ++k) FLines[k] = TRemainderLine(base[k], d[k], t0, uint32_t(H));
+        const int32_t base[5] = {a.X, a.Sx, a.Sy, a.Ex, a.Ey};
+        int64_t maxD = 0, maxBase = 0;
+        for (int k = 0; k < 5; ++k) {
+            maxD = std::max(maxD, std::abs(int64_t(d[k])));
+            maxBase = std::max(maxBase, std::abs(int64_t(base[k])));
         }
+        FMode = H > 0 && t0 >= 0 && maxD * tLast <= INT32_MAX ? TMode::Remainder : TMode::Formula;
+        if (FMode == TMode::Remainder && maxD <= kFixedLimit && maxBase <= kFixedLimit) {
+            const int64_t reciprocal = Reciprocal(H);
+            if (FixedLineExact(maxD, maxBase, tLast, H, reciprocal)) {
+                FMode = TMode::Fixed;
+                for (int k = 0; k < 5; ++k) FFixed[k] = TFixedLine(base[k], d[k], t0, reciprocal);
+                return;
+            }
+        }
+        if (FMode == TMode::Remainder)
+            for (int k = 0; k < 5; ++k) FLines[k] = TRemainderLine(base[k], d[k], t0, uint32_t(H));
     }
 
     TEdgePoint Get() const {
-        if (!FStepped) return EdgeAt(FA, FB, FT, FH);
-        return {FLines[0].Get(), FLines[1].Get(), FLines[2].Get(), FLines[3].Get(), FLines[4].Get()};
+        if (FMode == TMode::Fixed)
+            return {FFixed[0].Get(), FFixed[1].Get(), FFixed[2].Get(), FFixed[3].Get(), FFixed[4].Get()};
+        if (FMode == TMode::Remainder)
+            return {FLines[0].Get(), FLines[1].Get(), FLines[2].Get(), FLines[3].Get(), FLines[4].Get()};
+        return EdgeAt(FA, FB, FT, FH);
     }
     void Step() {
-        if (!FStepped) {
+        if (FMode == TMode::Fixed)
+            for (TFixedLine& l : FFixed) l.Step();
+        else if (FMode == TMode::Remainder)
+            for (TRemainderLine& l : FLines) l.Step();
+        else
             FT = WrapAdd(FT, 1);
-            return;
-        }
-        for (TRemainderLine& l : FLines) l.Step();
     }
 
 private:
+    enum class TMode : uint8_t { Fixed, Remainder, Formula };
     TVertex FA, FB;
     int32_t FT, FH;
-    bool FStepped;
+    TMode FMode;
+    TFixedLine FFixed[5];
     TRemainderLine FLines[5];
 };
 
@@ -537,11 +385,13 @@ TSource SourceOf(const TBmpMorph& m) {
 }
 
 TSpanContext SpanContext(const TBmpMorph& Dest, const TBmpMorph& Start, const TBmpMorph& End, int32_t p) {
-    TSpanContext c{SourceOf(Start), SourceOf(End), Dest.Rows().data(), Dest.Width(), p, p >= 0 && p <= 256, false};
-    // Eight pixels are sampled before any is written, so a destination that is also a
-    // source (where a pixel may sample one written just before) takes the plain loop.
-    c.Wide = c.PackedBlend && c.Start.PitchWords >= 0 && c.End.PitchWords >= 0 &&
-             Start.Graphic() != Dest.Graphic() && End.Graphic() != Dest.Graphic() && WideSpans();
+    TSpanContext c{SourceOf(Start), SourceOf(End), Dest.Rows().data(), Dest.Width(), p, p >= 0 && p <= 256,
+                   TSpanLoop::Plain};
+    // The wide loops sample several pixels before writing any, so a destination that is
+    // also a source (where a pixel may sample one written just before) takes the plain loop.
+    if (c.PackedBlend && c.Start.PitchWords >= 0 && c.End.PitchWords >= 0 && Start.Graphic() != Dest.Graphic() &&
+        End.Graphic() != Dest.Graphic())
+        c.Loop = ActiveSpanLoop();
     return c;
 }
 

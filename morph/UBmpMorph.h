@@ -23,9 +23,17 @@ inline int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapSub(0, a) : 
 // is 0. For a position outside 0 .. 256 each field keeps its low 8 bits.
 uint32_t BlendColors(uint32_t S, uint32_t E, int32_t p);
 
-// Spans are drawn eight pixels at a time when the processor has AVX2, with the same
-// result as the plain loop. Turning this off forces the plain loop (the tests compare both).
+// The span loops of the warp, narrowest first: one pixel per step, four with SSE4.1, eight
+// with AVX2. Each gives the same pixels; spans take the widest the processor has, up to
+// the one allowed here (the tests and the benchmark force each in turn).
+enum class TSpanLoop { Plain, Sse41, Avx2 };
+void SetWidestSpanLoop(TSpanLoop widest);
+// The loop spans take now: the widest allowed that the processor has.
+TSpanLoop ActiveSpanLoop();
+
+// Kept for callers: true allows every loop, false forces the plain one.
 void SetWideSpans(bool enabled);
+// True when spans take the eight-pixel (AVX2) loop.
 bool WideSpans();
 
 // One triangle of the warp: its destination vertices, then the same vertices in the start

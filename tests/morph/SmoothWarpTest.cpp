@@ -20,13 +20,12 @@ constexpr uint32_t kUntouched = 0xFF5A5A5Au;  // written pixels always get a fou
 
 // Runs body with the eight-pixel loop and again with the plain loop.
 void WithBothLoops(const std::function<void()>& body) {
-    const bool saved = WideSpans();
     for (bool wide : {true, false}) {
         SCOPED_TRACE(wide ? "eight-pixel loop" : "plain loop");
         SetWideSpans(wide);
         body();
     }
-    SetWideSpans(saved);
+    SetWidestSpanLoop(TSpanLoop::Avx2);  // the default: the widest the processor has
 }
 
 std::unique_ptr<TMorphGrid> RandomGrid(int32_t w, int32_t h, int32_t cols, int32_t rows, std::mt19937& rng) {
