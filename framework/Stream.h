@@ -60,10 +60,15 @@ public:
     const std::string& FileName() const { return FFileName; }
     // Flushes to disk; throws EWriteError on failure (used before replacing a file).
     void Flush();
+    // For a file that will be flushed: every megabyte written is sent on to the disk at
+    // once, so that Flush waits only for the last of it.
+    void SetWriteBehind(bool enabled) { FWriteBehind = enabled; }
 
 private:
     std::string FFileName;
     int FHandle = -1;
+    bool FWriteBehind = false;
+    int64_t FSentFrom = 0;  // the file's bytes before this have been sent to the disk
 };
 
 class TMemoryStream : public TStream {

@@ -189,9 +189,11 @@ void WriteFileReplacing(const std::string& fileName, const std::function<void(TS
     try {
         {
             TFileStream stream(temp, fmOpenReadWrite);
-            writer(stream);
             struct stat existing {};
-            if (sync == TSync::Always || ::lstat(fileName.c_str(), &existing) == 0) stream.Flush();
+            const bool flush = sync == TSync::Always || ::lstat(fileName.c_str(), &existing) == 0;
+            stream.SetWriteBehind(flush);
+            writer(stream);
+            if (flush) stream.Flush();
         }
         if (::rename(temp.c_str(), fileName.c_str()) != 0)
             throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
