@@ -343,12 +343,8 @@ struct TVertex {
     double S[4];
 };
 
-// The same interpolation as the exact warp's edges (which decide the pixels), and the
-// true crossing (which decides where they sample).
-inline int32_t Lerp(int32_t A, int32_t B, int32_t t, int32_t H) {
-    return WrapAdd(WrapDiv(WrapMul(WrapSub(B, A), t), H), A);
-}
-
+// Where an edge truly crosses row t of H: that decides where a row's pixels sample, while
+// the exact warp's WrapLerp decides which pixels they are.
 inline TRealPoint RealAt(const TVertex& a, const TVertex& b, int32_t t, int32_t H) {
     const double f = double(t) / double(H);
     TRealPoint r;
@@ -413,30 +409,20 @@ struct TSmoothTriangle {
         : V1{t.X1, t.Y1, {double(t.S1x), double(t.S1y), double(t.E1x), double(t.E1y)}},
           V2{t.X2, t.Y2, {double(t.S2x), double(t.S2y), double(t.E2x), double(t.E2y)}},
           V3{t.X3, t.Y3, {double(t.S3x), double(t.S3y), double(t.E3x), double(t.E3y)}} {
-        // As the exact warp: strict comparisons, so vertices on one row keep their order.
-        if (V2.Y < V1.Y) std::swap(V1, V2);
-        if (V3.Y < V1.Y) std::swap(V1, V3);
-        if (V3.Y < V2.Y) std::swap(V2, V3);
-        H12 = WrapSub(V2.Y, V1.Y);
-        H13 = WrapSub(V3.Y, V1.Y);
-        H23 = WrapSub(V3.Y, V2.Y);
-        if (H12 == 0) H12 = 1;
-        if (H13 == 0) H13 = 1;
-        if (H23 == 0) H23 = 1;
-        LongIsLeft = Lerp(V1.X, V3.X, H12, H13) < V2.X;
+        LongIsLeft = OrderTriangle(V1, V2, V3, H12, H13, H23);
     }
 
     void DrawRow(const TContext& c, int32_t destWidth, int32_t y) const {
         const int32_t t = WrapSub(y, V1.Y);
-        int32_t longX = Lerp(V1.X, V3.X, t, H13), shortX;
+        int32_t longX = WrapLerp(V1.X, V3.X, t, H13), shortX;
         const TRealPoint longReal = RealAt(V1, V3, t, H13);
         TRealPoint shortReal;
         if (y < V2.Y) {
-            shortX = Lerp(V1.X, V2.X, t, H12);
+            shortX = WrapLerp(V1.X, V2.X, t, H12);
             shortReal = RealAt(V1, V2, t, H12);
         } else {
             const int32_t u = WrapSub(y, V2.Y);
-            shortX = Lerp(V2.X, V3.X, u, H23);
+            shortX = WrapLerp(V2.X, V3.X, u, H23);
             shortReal = RealAt(V2, V3, u, H23);
         }
         const int32_t lx = LongIsLeft ? longX : shortX, rx = LongIsLeft ? shortX : longX;

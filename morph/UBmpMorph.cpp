@@ -99,14 +99,9 @@ struct TEdgePoint {
     int32_t X, Sx, Sy, Ex, Ey;
 };
 
-// (B - A) x t div H + A, wrapped to 32 bits.
-inline int32_t Lerp(int32_t A, int32_t B, int32_t t, int32_t H) {
-    return WrapAdd(WrapDiv(WrapMul(WrapSub(B, A), t), H), A);
-}
-
 inline TEdgePoint EdgeAt(const TVertex& a, const TVertex& b, int32_t t, int32_t H) {
-    return {Lerp(a.X, b.X, t, H), Lerp(a.Sx, b.Sx, t, H), Lerp(a.Sy, b.Sy, t, H),
-            Lerp(a.Ex, b.Ex, t, H), Lerp(a.Ey, b.Ey, t, H)};
+    return {WrapLerp(a.X, b.X, t, H), WrapLerp(a.Sx, b.Sx, t, H), WrapLerp(a.Sy, b.Sy, t, H),
+            WrapLerp(a.Ex, b.Ex, t, H), WrapLerp(a.Ey, b.Ey, t, H)};
 }
 
 // The sample coordinates along one span: Base + (D x z) div W for z = z0, z0 + 1, ...
@@ -335,18 +330,7 @@ struct TPreparedTriangle {
         : V1{t.X1, t.Y1, t.S1x, t.S1y, t.E1x, t.E1y},
           V2{t.X2, t.Y2, t.S2x, t.S2y, t.E2x, t.E2y},
           V3{t.X3, t.Y3, t.S3x, t.S3y, t.E3x, t.E3y} {
-        // Strict comparisons: vertices on one row keep their order.
-        if (V2.Y < V1.Y) std::swap(V1, V2);
-        if (V3.Y < V1.Y) std::swap(V1, V3);
-        if (V3.Y < V2.Y) std::swap(V2, V3);
-        H12 = WrapSub(V2.Y, V1.Y);
-        H13 = WrapSub(V3.Y, V1.Y);
-        H23 = WrapSub(V3.Y, V2.Y);
-        if (H12 == 0) H12 = 1;
-        if (H13 == 0) H13 = 1;
-        if (H23 == 0) H23 = 1;
-        // The long edge's x at row Y2 decides on which side it lies.
-        LongIsLeft = Lerp(V1.X, V3.X, H12, H13) < V2.X;
+        LongIsLeft = OrderTriangle(V1, V2, V3, H12, H13, H23);
         // Rows outside the destination write nothing, so only the visible ones are visited.
         YFirst = std::max<int32_t>(V1.Y, 0);
         YLast = std::min<int32_t>(V3.Y, destHeight - 1);

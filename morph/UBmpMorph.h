@@ -2,6 +2,7 @@
 // Pixel accessor over one 32-bit raster and the triangle warp with cross-dissolve.
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "framework/Graphics.h"
@@ -17,6 +18,30 @@ inline int32_t WrapMul(int32_t a, int32_t b) { return int32_t(uint32_t(a) * uint
 // Truncating division; the one quotient that does not fit (INT32_MIN / -1) wraps to
 // INT32_MIN instead of trapping. b must not be 0.
 inline int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapSub(0, a) : a / b; }
+
+// (B - A) x t div H + A in that arithmetic: a triangle edge from A to B at row t of H.
+inline int32_t WrapLerp(int32_t A, int32_t B, int32_t t, int32_t H) {
+    return WrapAdd(WrapDiv(WrapMul(WrapSub(B, A), t), H), A);
+}
+
+// Puts a triangle's vertices (anything with X and Y) in row order and gives its edges'
+// heights, a flat edge counting 1; returns whether the long edge V1-V3 passes left of V2.
+// Strict comparisons: vertices on one row keep their order. The exact and the smooth warp
+// both start from this, so they cover the same pixels.
+template <class TV>
+bool OrderTriangle(TV& V1, TV& V2, TV& V3, int32_t& H12, int32_t& H13, int32_t& H23) {
+    if (V2.Y < V1.Y) std::swap(V1, V2);
+    if (V3.Y < V1.Y) std::swap(V1, V3);
+    if (V3.Y < V2.Y) std::swap(V2, V3);
+    H12 = WrapSub(V2.Y, V1.Y);
+    H13 = WrapSub(V3.Y, V1.Y);
+    H23 = WrapSub(V3.Y, V2.Y);
+    if (H12 == 0) H12 = 1;
+    if (H13 == 0) H13 = 1;
+    if (H23 == 0) H23 = 1;
+    // The long edge's x at row Y2 decides on which side it lies.
+    return WrapLerp(V1.X, V3.X, H12, H13) < V2.X;
+}
 
 // Packed colour: red in bits 0-7, green 8-15, blue 16-23, the pixel's fourth byte 24-31.
 // Each colour field becomes (S * (256 - p) + E * p) shr 8; the fourth byte of the result
