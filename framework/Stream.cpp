@@ -110,13 +110,11 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
         if (n <= 0) break;
         done += n;
     }
-    if (FWriteBehind && done > 0) {
-        const off_t end = ::lseek(FHandle, 0, SEEK_CUR);
-        if (end >= FSentFrom + (off_t(1) << 20)) {
-            // Only a request: errors show in Flush, which waits for all of it.
-            ::sync_file_range(FHandle, FSentFrom, end - FSentFrom, SYNC_FILE_RANGE_WRITE);
-            FSentFrom = end;
-        }
+    if (FWriteBehind && (FUnsent += done) >= (int64_t(1) << 20)) {
+        // Only a request, for whatever of the file is not on its way yet: errors show in
+        // Flush, which waits for all of it.
+        ::sync_file_range(FHandle, 0, 0, SYNC_FILE_RANGE_WRITE);
+        FUnsent = 0;
     }
     return done;
 }

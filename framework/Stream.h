@@ -68,7 +68,7 @@ private:
     std::string FFileName;
     int FHandle = -1;
     bool FWriteBehind = false;
-    int64_t FSentFrom = 0;  // the file's bytes before this have been sent to the disk
+    int64_t FUnsent = 0;  // bytes written since the last request to send them on
 };
 
 class TMemoryStream : public TStream {

@@ -178,6 +178,11 @@ std::string CreateUniqueFile(const std::string& folder, const std::string& prefi
     return name;
 }
 
+bool SyncBeforeReplacing(const std::string& fileName, TSync sync) {
+    struct stat existing {};
+    return sync == TSync::Always || ::lstat(fileName.c_str(), &existing) == 0;
+}
+
 void WriteFileReplacing(const std::string& fileName, const std::function<void(TStream&)>& writer, TSync sync) {
     // The new file is made beside the target; when that fails the user hears about the
     // file they asked for, not about the temporary one.
@@ -189,8 +194,7 @@ void WriteFileReplacing(const std::string& fileName, const std::function<void(TS
     try {
         {
             TFileStream stream(temp, fmOpenReadWrite);
-            struct stat existing {};
-            const bool flush = sync == TSync::Always || ::lstat(fileName.c_str(), &existing) == 0;
+            const bool flush = SyncBeforeReplacing(fileName, sync);
             stream.SetWriteBehind(flush);
             writer(stream);
             if (flush) stream.Flush();

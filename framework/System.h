@@ -47,6 +47,9 @@ enum class TSync {
                     // name has nothing to lose, and the wait costs more than a render
 };
 
+// Whether a save under that rule waits for the disk before the new file takes fileName.
+bool SyncBeforeReplacing(const std::string& fileName, TSync sync);
+
 // Writes a file so that an existing file of that name is replaced only by a complete new
 // one: writer fills a fresh file beside the target, which then takes the target's name.
 // On any failure the temporary file is removed, the old file stays as it was, and the

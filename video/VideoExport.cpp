@@ -1,7 +1,6 @@
 #include "video/VideoExport.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,8 +46,7 @@ public:
     void Commit() {
         // As every save of a picture or movie: an existing file is replaced only by one whose
         // data is on the disk.
-        struct stat existing {};
-        if (::lstat(FTarget.c_str(), &existing) == 0) {
+        if (SyncBeforeReplacing(FTarget, TSync::WhenReplacing)) {
             const int fd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
             const bool synced = fd >= 0 && ::fsync(fd) == 0;
             const int error = errno;
